@@ -1,0 +1,28 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "quillbeam/json/strict_json.hpp"
+#include "quillbeam/session/session_snapshot.hpp"
+
+namespace quillbeam {
+
+// The record shared by the bridge and the companion app in browser-link.json.
+struct BrowserLink {
+  bool connected = false;
+  int64_t lastSeen = 0;
+  std::optional<std::string> extensionVersion;
+  std::optional<SessionSnapshot> session;
+  std::optional<int32_t> bridgePID;
+
+  static BrowserLink fromJson(const json::Value& value);
+  json::Ordered toJson() const;
+  // Compact JSON text, as stored in the file.
+  std::string encode() const;
+
+  friend bool operator==(const BrowserLink&, const BrowserLink&) = default;
+};
+
+}  // namespace quillbeam

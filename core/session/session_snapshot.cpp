@@ -1,0 +1,81 @@
+#include "quillbeam/session/session_snapshot.hpp"
+
+namespace quillbeam {
+namespace {
+
+// Remaining time to an optional end that must lie strictly ahead; absent otherwise.
+std::optional<double> runningUntil(const std::optional<int64_t>& endMs, Date at) {
+  if (!endMs) return std::nullopt;
+  Date end = Date::fromMs(*endMs);
+  if (!(end > at)) return std::nullopt;
+  return end - at;
+}
+
+double notBelowZero(double seconds) { return seconds > 0 ? seconds : 0.0; }
+
+}  // namespace
+
+bool SessionSnapshot::isActive(Date at) const {
+  return !endsAt || Date::fromMs(*endsAt) > at;
+}
+
+bool SessionSnapshot::onBreak(Date at) const {
+  return breakUntil && Date::fromMs(*breakUntil) > at;
+}
+
+std::optional<double> SessionSnapshot::remaining(Date at) const {
+  if (!endsAt) return std::nullopt;
+  return notBelowZero(Date::fromMs(*endsAt) - at);
+}
+
+double SessionSnapshot::elapsed(Date at) const {
+  return notBelowZero(at - Date::fromMs(startedAt));
+}
+
+std::optional<double> SessionSnapshot::sideQuestRemaining(Date at) const {
+  return runningUntil(sideQuestUntil, at);
+}
+
+std::optional<double> SessionSnapshot::breakRemaining(Date at) const {
+  return runningUntil(breakUntil, at);
+}
+
+SessionSnapshot SessionSnapshot::fromJson(const json::Value& value) {
+  json::ObjectReader r(value);
+  SessionSnapshot s;
+  s.id = r.required<std::string>("id");
+  s.goal = r.required<std::string>("goal");
+  s.mode = sessionModeFromRaw(r.required<std::string>("mode")).value_or(SessionMode::timer);
+  s.strictness =
+      strictnessFromRaw(r.required<std::string>("strictness")).value_or(Strictness::strict);
+  s.startedAt = r.required<int64_t>("startedAt");
+  s.endsAt = r.optional<int64_t>("endsAt");
+  s.milestonesDone = r.required<int64_t>("milestonesDone");
+  s.milestonesTotal = r.required<int64_t>("milestonesTotal");
+  s.anchors = r.required<std::vector<std::string>>("anchors");
+  s.anchorUrl = r.required<std::string>("anchorUrl");
+  s.breakUntil = r.optional<int64_t>("breakUntil");
+  s.sideQuestUntil = r.optional<int64_t>("sideQuestUntil");
+  s.sideQuestDoubt = r.optional<std::string>("sideQuestDoubt");
+  return s;
+}
+
+json::Ordered SessionSnapshot::toJson() const {
+  json::Ordered j = json::Ordered::object();
+  j["id"] = id;
+  j["goal"] = goal;
+  j["mode"] = rawValue(mode);
+  j["strictness"] = rawValue(strictness);
+  j["startedAt"] = startedAt;
+  json::putOptional(j, "endsAt", endsAt);
+  j["milestonesDone"] = milestonesDone;
+  j["milestonesTotal"] = milestonesTotal;
+  j["anchors"] = anchors;
+  j["anchorUrl"] = anchorUrl;
+  json::putOptional(j, "breakUntil", breakUntil);
+  json::putOptional(j, "sideQuestUntil", sideQuestUntil);
+  json::putOptional(j, "sideQuestDoubt", sideQuestDoubt);
+  return j;
+}
+
+}  // namespace quillbeam

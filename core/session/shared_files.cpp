@@ -1,0 +1,141 @@
+#include "quillbeam/session/shared_files.hpp"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "quillbeam/json/strict_json.hpp"
+
+namespace quillbeam::SharedFiles {
+namespace {
+
+// Closes a descriptor on every path out of a function.
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  ~FileDescriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  int get() const { return fd_; }
+  // Closes now and reports the close error, which can carry a delayed write failure.
+  int closeNow() {
+    int rc = ::close(fd_);
+    fd_ = -1;
+    return rc;
+  }
+
+ private:
+  int fd_;
+};
+
+[[noreturn]] void throwErrno(int err, const std::string& what) {
+  throw std::system_error(err, std::generic_category(), what);
+}
+
+std::optional<std::string> readRegularFile(const std::filesystem::path& path) {
+  // Non-blocking so that a FIFO put at this path can never stall the caller.
+  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  if (fd.get() < 0) return std::nullopt;
+  struct stat st{};
+  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  if (static_cast<std::uintmax_t>(st.st_size) > maxLinkFileSize) return std::nullopt;
+  std::string bytes;
+  bytes.resize(static_cast<size_t>(st.st_size));
+  size_t filled = 0;
+  for (;;) {
+    if (filled == bytes.size()) {
+      // The file may have grown since fstat; keep reading, within the limit.
+      if (bytes.size() >= maxLinkFileSize) return std::nullopt;
+      bytes.resize(bytes.size() + 4096);
+    }
+    ssize_t n = ::read(fd.get(), bytes.data() + filled, bytes.size() - filled);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return std::nullopt;
+    }
+    if (n == 0) break;
+    filled += static_cast<size_t>(n);
+  }
+  bytes.resize(filled);
+  return bytes;
+}
+
+}  // namespace
+
+std::filesystem::path homeDirectory() {
+  if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') return home;
+  long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+  std::vector<char> buffer(size > 0 ? static_cast<size_t>(size) : 16384);
+  passwd entry{};
+  passwd* found = nullptr;
+  if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found &&
+      found->pw_dir) {
+    return found->pw_dir;
+  }
+  return "/";
+}
+
+std::filesystem::path directory() {
+  return homeDirectory() / "Library" / "Application Support" / "Quillbeam";
+}
+
+std::filesystem::path browserLink() { return directory() / "browser-link.json"; }
+
+std::optional<BrowserLink> readLink(const std::filesystem::path& from) {
+  auto bytes = readRegularFile(from);
+  if (!bytes) return std::nullopt;
+  try {
+    return BrowserLink::fromJson(json::parse(*bytes));
+  } catch (const DecodingError&) {
+    return std::nullopt;
+  }
+}
+
+void writeFileAtomically(const std::filesystem::path& to, std::string_view bytes) {
+  const std::filesystem::path parent = to.parent_path();
+  if (!parent.empty()) {
+    std::error_code ec;
+    std::filesystem::create_directories(parent, ec);
+    if (ec) throwErrno(ec.value(), "couldn't create " + parent.string());
+  }
+
+  // A unique name per writer, so concurrent bridges never share a temporary file.
+  std::string temporary = (parent / ("." + to.filename().string() + ".XXXXXX")).string();
+  FileDescriptor fd(::mkostemp(temporary.data(), O_CLOEXEC));
+  if (fd.get() < 0) throwErrno(errno, "couldn't create a temporary file in " + parent.string());
+
+  auto fail = [&](int err, const std::string& what) {
+    ::unlink(temporary.c_str());
+    throwErrno(err, what);
+  };
+  const char* data = bytes.data();
+  size_t left = bytes.size();
+  while (left > 0) {
+    ssize_t n = ::write(fd.get(), data, left);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      fail(errno, "couldn't write " + temporary);
+    }
+    data += n;
+    left -= static_cast<size_t>(n);
+  }
+  // No fsync: the record is live state rewritten by every message; the rename alone keeps
+  // readers from ever seeing a part of it.
+  if (fd.closeNow() != 0) fail(errno, "couldn't write " + temporary);
+  if (::rename(temporary.c_str(), to.c_str()) != 0) fail(errno, "couldn't replace " + to.string());
+}
+
+void writeLink(const BrowserLink& link, const std::filesystem::path& to) {
+  writeFileAtomically(to, link.encode());
+}
+
+}  // namespace quillbeam::SharedFiles

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <stdexcept>
+
+#include "quillbeam/session/browser_link.hpp"
+
+namespace quillbeam::SharedFiles {
+
+// Refused by readLink: no record the bridge writes comes anywhere near this.
+inline constexpr std::uintmax_t maxLinkFileSize = 64u * 1024u * 1024u;
+
+// The user's home directory: $HOME when set and non-empty, else the password database
+// entry of the real user id.
+std::filesystem::path homeDirectory();
+
+// <home>/Library/Application Support/Quillbeam. Computed afresh on every call; creates
+// nothing.
+std::filesystem::path directory();
+// directory()/browser-link.json.
+std::filesystem::path browserLink();
+
+// The stored record, or nothing when the file is missing, unreadable, not a regular file
+// (a FIFO or device is never opened for blocking reads), larger than maxLinkFileSize or
+// not a valid record. Never throws.
+std::optional<BrowserLink> readLink(const std::filesystem::path& from);
+
+// Creates the parent directory as needed and replaces the file atomically: the record is
+// written to a uniquely named temporary file beside it, which is then renamed over the
+// target. On failure the temporary file is removed, the earlier file stays intact and
+// std::system_error is thrown; its what() is the text the bridge logs.
+void writeLink(const BrowserLink& link, const std::filesystem::path& to);
+
+// Writes `bytes` to `to` the same atomic way; the primitive under writeLink.
+void writeFileAtomically(const std::filesystem::path& to, std::string_view bytes);
+
+}  // namespace quillbeam::SharedFiles

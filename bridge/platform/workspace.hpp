@@ -38,8 +38,8 @@ class Workspace {
   // Starts the app in the background (it never comes to the front) and returns at once.
   // `completion` runs once, later, on a thread of the platform's choosing, with the error
   // text when the launch failed or nothing when it succeeded.
-  virtual void openInBackground(const AppLocation& app,
-                                std::function<void(std::optional<std::string> error)> completion) = 0;
+  virtual void openInBackground(
+      const AppLocation& app, std::function<void(std::optional<std::string> error)> completion) = 0;
 };
 
 }  // namespace quillbeam::bridge::platform

@@ -23,6 +23,8 @@ json::Ordered BrowserLink::toJson() const {
   return j;
 }
 
-std::string BrowserLink::encode() const { return json::compact(toJson()); }
+std::string BrowserLink::encode() const {
+  return json::compact(toJson());
+}
 
 }  // namespace quillbeam

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "quillbeam/json/strict_json.hpp"
 #include "quillbeam/session/session_snapshot.hpp"
@@ -11,6 +12,15 @@ namespace quillbeam {
 
 // The record shared by the bridge and the companion app in browser-link.json.
 struct BrowserLink {
+  BrowserLink() = default;
+  BrowserLink(bool connected, int64_t lastSeen, std::optional<std::string> extensionVersion = {},
+              std::optional<SessionSnapshot> session = {}, std::optional<int32_t> bridgePID = {})
+      : connected(connected),
+        lastSeen(lastSeen),
+        extensionVersion(std::move(extensionVersion)),
+        session(std::move(session)),
+        bridgePID(bridgePID) {}
+
   bool connected = false;
   int64_t lastSeen = 0;
   std::optional<std::string> extensionVersion;

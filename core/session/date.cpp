@@ -12,6 +12,8 @@ Date Date::now() {
   return Date(static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9);
 }
 
-int64_t Date::ms() const { return roundHalfAwayToInt64(seconds_ * 1000.0); }
+int64_t Date::ms() const {
+  return roundHalfAwayToInt64(seconds_ * 1000.0);
+}
 
 }  // namespace quillbeam

@@ -16,8 +16,12 @@ int64_t saturate(double whole) {
 
 }  // namespace
 
-int64_t roundHalfAwayToInt64(double x) { return saturate(std::round(x)); }
+int64_t roundHalfAwayToInt64(double x) {
+  return saturate(std::round(x));
+}
 
-int64_t ceilToInt64(double x) { return saturate(std::ceil(x)); }
+int64_t ceilToInt64(double x) {
+  return saturate(std::ceil(x));
+}
 
 }  // namespace quillbeam

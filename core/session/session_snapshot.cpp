@@ -11,7 +11,9 @@ std::optional<double> runningUntil(const std::optional<int64_t>& endMs, Date at)
   return end - at;
 }
 
-double notBelowZero(double seconds) { return seconds > 0 ? seconds : 0.0; }
+double notBelowZero(double seconds) {
+  return seconds > 0 ? seconds : 0.0;
+}
 
 }  // namespace
 

@@ -45,7 +45,7 @@ std::optional<std::string> readRegularFile(const std::filesystem::path& path) {
   // Non-blocking so that a FIFO put at this path can never stall the caller.
   FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
   if (fd.get() < 0) return std::nullopt;
-  struct stat st{};
+  struct stat st {};
   if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
   if (static_cast<std::uintmax_t>(st.st_size) > maxLinkFileSize) return std::nullopt;
   std::string bytes;
@@ -88,7 +88,9 @@ std::filesystem::path directory() {
   return homeDirectory() / "Library" / "Application Support" / "Quillbeam";
 }
 
-std::filesystem::path browserLink() { return directory() / "browser-link.json"; }
+std::filesystem::path browserLink() {
+  return directory() / "browser-link.json";
+}
 
 std::optional<BrowserLink> readLink(const std::filesystem::path& from) {
   auto bytes = readRegularFile(from);

@@ -36,6 +36,8 @@ json::Ordered ExtensionMessage::toJson() const {
   return j;
 }
 
-std::string ExtensionMessage::encode() const { return json::compact(toJson()); }
+std::string ExtensionMessage::encode() const {
+  return json::compact(toJson());
+}
 
 }  // namespace quillbeam

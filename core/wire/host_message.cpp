@@ -6,8 +6,8 @@ HostMessage HostMessage::fromJson(const json::Value& value) {
   json::ObjectReader r(value);
   std::string type = r.required<std::string>("type");
   if (type == "hello") {
-    return {Hello{r.optionalOr<int64_t>("protocol", 0),
-                  r.optionalOr<std::string>("appVersion", "")}};
+    return {
+        Hello{r.optionalOr<int64_t>("protocol", 0), r.optionalOr<std::string>("appVersion", "")}};
   }
   if (type == "start") return {Start{r.required<SessionDraft>("draft")}};
   if (type == "focus-course") return {FocusCourse{}};
@@ -16,7 +16,9 @@ HostMessage HostMessage::fromJson(const json::Value& value) {
   throw DecodingError("Unknown host message type " + type);
 }
 
-HostMessage HostMessage::decode(std::string_view bytes) { return fromJson(json::parse(bytes)); }
+HostMessage HostMessage::decode(std::string_view bytes) {
+  return fromJson(json::parse(bytes));
+}
 
 json::Ordered HostMessage::toJson() const {
   json::Ordered j = json::Ordered::object();
@@ -43,6 +45,8 @@ json::Ordered HostMessage::toJson() const {
   return j;
 }
 
-std::string HostMessage::encode() const { return json::compact(toJson()); }
+std::string HostMessage::encode() const {
+  return json::compact(toJson());
+}
 
 }  // namespace quillbeam

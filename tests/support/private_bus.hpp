@@ -1,0 +1,51 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace quillbeam::testing {
+
+// A throwaway session bus: a real dbus-daemon with its own configuration, socket and
+// service directory in a fresh temporary directory. It never touches the user's own bus.
+// The daemon is stopped and the directory removed on destruction.
+class PrivateBus {
+ public:
+  // Starts the daemon and waits (up to 10 s) for the address it listens on; throws
+  // std::runtime_error when it cannot be started.
+  PrivateBus();
+  ~PrivateBus();
+  PrivateBus(const PrivateBus&) = delete;
+  PrivateBus& operator=(const PrivateBus&) = delete;
+
+  // The address to put in DBUS_SESSION_BUS_ADDRESS.
+  const std::string& address() const { return address_; }
+
+  // The directory the daemon reads activatable services from.
+  const std::filesystem::path& servicesDir() const { return servicesDir_; }
+
+  // A scratch directory removed with the bus (for marker files and the like).
+  const std::filesystem::path& scratchDir() const { return root_; }
+
+  // Writes `<name>.service` (Name=<name>, Exec=<exec>) and makes the daemon reload its
+  // service directory before returning, so the name is activatable at once.
+  void writeService(std::string_view name, std::string_view exec) const;
+
+  // Makes the daemon re-read its configuration and service files, waiting for it.
+  void reload() const;
+
+  // Kills the daemon now (SIGKILL) and reaps it; for tests of a bus that goes away.
+  void kill();
+
+  pid_t daemonPid() const { return pid_; }
+
+ private:
+  std::filesystem::path root_;
+  std::filesystem::path servicesDir_;
+  std::string address_;
+  pid_t pid_ = -1;
+};
+
+}  // namespace quillbeam::testing

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/linux/bus_notification_center.hpp"
+#include "platform/linux/bus_workspace.hpp"
+#include "platform/linux/event_loop.hpp"
+#include "platform/linux/session_bus.hpp"
+
+namespace quillbeam::bridge::platform {
+
+// The desktop services on Linux: one sd-event main loop with the session bus attached.
+// Lives as long as the process uses the services; parts are destroyed bus first.
+class LinuxPlatform {
+ public:
+  // `busAddress` absent or empty: no session bus. `log` hears, once, why notifications
+  // are off.
+  LinuxPlatform(std::function<void(std::string_view)> log,
+                const std::optional<std::string>& busAddress);
+  LinuxPlatform(const LinuxPlatform&) = delete;
+  LinuxPlatform& operator=(const LinuxPlatform&) = delete;
+
+  MainLoop& loop() { return loop_; }
+  NotificationCenter& notifications() { return notifications_; }
+  Workspace& workspace() { return workspace_; }
+
+  EventLoop& eventLoop() { return loop_; }
+  SessionBus& sessionBus() { return bus_; }
+
+ private:
+  EventLoop loop_;
+  SessionBus bus_;
+  BusNotificationCenter notifications_;
+  BusWorkspace workspace_;
+};
+
+// The platform on the session bus named by DBUS_SESSION_BUS_ADDRESS. Returns at once:
+// the bus handshake completes on the loop.
+std::unique_ptr<LinuxPlatform> makeLinuxPlatform(std::function<void(std::string_view)> log);
+
+}  // namespace quillbeam::bridge::platform

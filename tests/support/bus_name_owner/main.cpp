@@ -1,9 +1,10 @@
 // A stand-in app for tests: connects to the session bus it was started for, owns a
-// well-known name, writes a marker file once it owns it, and serves until the bus goes
-// away or it is terminated.
+// well-known name and serves until the bus goes away or it is terminated.
 //
 //   quillbeam_test_bus_name_owner <name> [<marker file>]
-#include <signal.h>
+//
+// The marker is written before the name is taken, so whoever sees the name owned (or an
+// activation succeed) also sees the marker.
 #include <systemd/sd-bus.h>
 #include <unistd.h>
 
@@ -41,18 +42,14 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "bus name owner: cannot connect to %s\n", address);
     return 1;
   }
-  if (int r = sd_bus_request_name(raw, argv[1], 0); r < 0) {
-    std::fprintf(stderr, "bus name owner: cannot own %s (%d)\n", argv[1], r);
-    return 1;
-  }
   if (argc >= 3) {
     std::ofstream marker(argv[2], std::ios::trunc);
     marker << "pid=" << getpid() << "\n";
   }
-  sigset_t stop;
-  sigemptyset(&stop);
-  sigaddset(&stop, SIGTERM);
-  sigaddset(&stop, SIGINT);
+  if (int r = sd_bus_request_name(raw, argv[1], 0); r < 0) {
+    std::fprintf(stderr, "bus name owner: cannot own %s (%d)\n", argv[1], r);
+    return 1;
+  }
   // Default SIGTERM handling ends the process; the loop ends when the bus closes.
   for (;;) {
     int r = sd_bus_process(raw, nullptr);

@@ -1,0 +1,87 @@
+#include "manifest_file.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <optional>
+#include <string>
+#include <system_error>
+
+#include "quillbeam/session/shared_files.hpp"
+
+namespace quillbeam::Register {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A manifest is a few hundred bytes; anything much larger is not one of ours.
+constexpr off_t maxManifestSize = 1 << 20;
+
+// The current content of `file` when it is a regular file of sensible size, else nothing.
+std::optional<std::string> currentContent(const fs::path& file) {
+  const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return std::nullopt;
+  std::optional<std::string> content;
+  struct stat st {};
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= maxManifestSize) {
+    std::string bytes(static_cast<size_t>(st.st_size), '\0');
+    size_t filled = 0;
+    while (filled < bytes.size()) {
+      const ssize_t n = ::read(fd, bytes.data() + filled, bytes.size() - filled);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      filled += static_cast<size_t>(n);
+    }
+    if (filled == bytes.size()) content = std::move(bytes);
+  }
+  ::close(fd);
+  return content;
+}
+
+bool readableByAll(const fs::path& file) {
+  std::error_code ec;
+  const auto perms = fs::status(file, ec).permissions();
+  return !ec && (perms & fs::perms::others_read) != fs::perms::none;
+}
+
+}  // namespace
+
+WriteOutcome writeManifest(const fs::path& file, std::string_view bytes, bool dryRun) {
+  std::error_code ec;
+  const bool exists = fs::exists(fs::symlink_status(file, ec));
+  if (exists && fs::is_directory(fs::symlink_status(file, ec))) {
+    throw std::system_error(EISDIR, std::generic_category(), file.string());
+  }
+  if (exists && currentContent(file) == bytes && readableByAll(file)) {
+    return WriteOutcome::unchanged;
+  }
+  if (!dryRun) {
+    SharedFiles::writeFileAtomically(file, bytes);
+    // The temporary file behind the atomic write is private to its owner.
+    if (::chmod(file.c_str(), 0644) != 0) {
+      throw std::system_error(errno, std::generic_category(),
+                              "making " + file.string() + " readable");
+    }
+  }
+  return exists ? WriteOutcome::replaced : WriteOutcome::created;
+}
+
+RemoveOutcome removeManifest(const fs::path& file, bool dryRun) {
+  std::error_code ec;
+  const fs::file_status status = fs::symlink_status(file, ec);
+  if (!fs::exists(status)) return RemoveOutcome::absent;
+  if (fs::is_directory(status)) {
+    throw std::system_error(EISDIR, std::generic_category(), file.string());
+  }
+  if (dryRun) return RemoveOutcome::removed;
+  if (::unlink(file.c_str()) != 0 && errno != ENOENT) {
+    throw std::system_error(errno, std::generic_category(), "removing " + file.string());
+  }
+  // Other hosts' manifests keep the folder; an empty one goes with ours.
+  ::rmdir(file.parent_path().c_str());
+  return RemoveOutcome::removed;
+}
+
+}  // namespace quillbeam::Register

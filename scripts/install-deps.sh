@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config g++ clang clang-format libclang-rt-14-dev
   nlohmann-json3-dev libsystemd-dev libicu-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  dbus dbus-daemon dbus-bin libglib2.0-bin
+  dbus dbus-daemon dbus-bin libglib2.0-bin procps python3
 )
 if [[ "${QUILLBEAM_WITH_BROWSER:-0}" == 1 ]]; then
   packages+=(chromium)

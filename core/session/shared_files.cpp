@@ -107,13 +107,13 @@ void writeFileAtomically(const std::filesystem::path& to, std::string_view bytes
   if (!parent.empty()) {
     std::error_code ec;
     std::filesystem::create_directories(parent, ec);
-    if (ec) throwErrno(ec.value(), "couldn't create " + parent.string());
+    if (ec) throwErrno(ec.value(), "creating " + parent.string());
   }
 
   // A unique name per writer, so concurrent bridges never share a temporary file.
   std::string temporary = (parent / ("." + to.filename().string() + ".XXXXXX")).string();
   FileDescriptor fd(::mkostemp(temporary.data(), O_CLOEXEC));
-  if (fd.get() < 0) throwErrno(errno, "couldn't create a temporary file in " + parent.string());
+  if (fd.get() < 0) throwErrno(errno, "creating a temporary file in " + parent.string());
 
   auto fail = [&](int err, const std::string& what) {
     ::unlink(temporary.c_str());
@@ -125,15 +125,15 @@ void writeFileAtomically(const std::filesystem::path& to, std::string_view bytes
     ssize_t n = ::write(fd.get(), data, left);
     if (n < 0) {
       if (errno == EINTR) continue;
-      fail(errno, "couldn't write " + temporary);
+      fail(errno, "writing " + temporary);
     }
     data += n;
     left -= static_cast<size_t>(n);
   }
   // No fsync: the record is live state rewritten by every message; the rename alone keeps
   // readers from ever seeing a part of it.
-  if (fd.closeNow() != 0) fail(errno, "couldn't write " + temporary);
-  if (::rename(temporary.c_str(), to.c_str()) != 0) fail(errno, "couldn't replace " + to.string());
+  if (fd.closeNow() != 0) fail(errno, "writing " + temporary);
+  if (::rename(temporary.c_str(), to.c_str()) != 0) fail(errno, "replacing " + to.string());
 }
 
 void writeLink(const BrowserLink& link, const std::filesystem::path& to) {

@@ -1,0 +1,68 @@
+#include "startup.hpp"
+
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <thread>
+
+#include "companion_launcher.hpp"
+#include "input_reader.hpp"
+#include "log.hpp"
+#include "message_handler.hpp"
+#include "platform/linux/linux_platform.hpp"
+#include "process_values.hpp"
+#include "quillbeam/session/companion_notification.hpp"
+#include "quillbeam/session/shared_files.hpp"
+#include "version.hpp"
+
+namespace quillbeam::bridge {
+
+int run(int argc, char** argv) {
+  // A browser that closed our standard output must not kill us before the disconnection
+  // is recorded; the failed write is simply dropped.
+  std::signal(SIGPIPE, SIG_IGN);
+
+  auto platform = platform::makeLinuxPlatform(log);
+  platform::MainLoop& loop = platform->loop();
+  platform::NotificationCenter& center = platform->notifications();
+
+  ProcessValues values;
+  values.appBundleID = "com.quillbeam.mac";
+  values.appVersion = bridgeVersion();
+  values.output = STDOUT_FILENO;
+  // writeLock is constructed with `values`.
+  // The stored record is taken unchanged; nothing is written before the first message.
+  values.link = SharedFiles::readLink(SharedFiles::browserLink())
+                    .value_or(BrowserLink(true, Date::now().ms()));
+
+  std::optional<std::filesystem::path> executable;
+  if (argc > 0 && argv[0] != nullptr) executable = argv[0];
+  CompanionLauncher launcher(values, platform->workspace(), std::move(executable));
+  MessageHandler handler(values, center, launcher);
+
+  center.addObserver(CompanionNotification::command,
+                     [&handler](const platform::Notification& n) { handler.onCommand(n); });
+
+  std::thread([&loop, &handler, &center] {
+    readInput(
+        STDIN_FILENO,
+        [&loop, &handler](ByteString&& message) {
+          loop.post([&handler, message = std::move(message)] { handler.handle(message); });
+        },
+        [&loop, &handler, &center] {
+          loop.post([&handler, &center] {
+            handler.endOfInput();
+            // The last browser-state signal must leave before the process does.
+            center.flush();
+            std::fflush(nullptr);
+            ::_exit(0);
+          });
+        });
+  }).detach();
+
+  loop.run();
+  return 0;
+}
+
+}  // namespace quillbeam::bridge

@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# The main job, end to end on this machine: builds everything, runs the tests, then runs
+# the bridge on pipes against a scripted extension, a private session bus and a stand-in
+# companion app started by D-Bus activation, and shows what crossed each boundary.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+QUILLBEAM_WITH_BROWSER=1 scripts/install-deps.sh
+cmake --preset ci >/dev/null
+cmake --build --preset ci -j "$(nproc)"
+ctest --preset ci
+
+build=build/ci
+work=$(mktemp -d /tmp/quillbeam-demo-XXXXXX)
+cleanup() {
+  [[ -n "${monitor:-}" ]] && kill "$monitor" 2>/dev/null || true
+  [[ -n "${daemon:-}" ]] && kill "$daemon" 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+mkdir -p "$work/services" "$work/home"
+cat >"$work/bus.conf" <<CONF
+<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>session</type>
+  <listen>unix:path=$work/bus</listen>
+  <auth>EXTERNAL</auth>
+  <servicedir>$work/services</servicedir>
+  <policy context="default">
+    <allow send_destination="*" eavesdrop="true"/>
+    <allow eavesdrop="true"/>
+    <allow own="*"/>
+  </policy>
+</busconfig>
+CONF
+cat >"$work/services/com.quillbeam.mac.service" <<SERVICE
+[D-BUS Service]
+Name=com.quillbeam.mac
+Exec=$PWD/$build/tests/quillbeam_test_bus_name_owner com.quillbeam.mac $work/companion-started
+SERVICE
+
+dbus-daemon --config-file="$work/bus.conf" --nofork --print-address=3 3>"$work/address" \
+  2>/dev/null &
+daemon=$!
+for _ in $(seq 100); do [[ -s "$work/address" ]] && break; sleep 0.05; done
+export DBUS_SESSION_BUS_ADDRESS=$(head -n1 "$work/address")
+
+dbus-monitor --session "type='signal',interface='com.quillbeam.companion'" >"$work/monitor" 2>&1 &
+monitor=$!
+sleep 0.3
+
+printf '\n==== the bridge end to end ====\n'
+python3 scripts/demo_extension.py "$PWD/$build/bridge/quillbeam_bridge" "$work/home" "$work"
+sleep 0.2
+
+printf '\n==== signals seen on the session bus ====\n'
+grep -E '^signal' "$work/monitor" | grep -v 'org.freedesktop.DBus' |
+  sed -E 's/.*path=([^;]*); interface=([^;]*); member=(.*)/\2.\3 on \1/'

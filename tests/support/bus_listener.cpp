@@ -77,7 +77,7 @@ BusListener::BusListener(const std::string& address)
     throw failure("connect to " + address, r, nullptr);
   }
   // Complete the handshake now so uniqueName() and matches work at once.
-  sd_bus_error error = SD_BUS_ERROR_NULL;
+  sd_bus_error error{nullptr, nullptr, 0};  // SD_BUS_ERROR_NULL is a C compound literal
   r = sd_bus_call_method(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",
                          "org.freedesktop.DBus", "GetId", &error, nullptr, "");
   if (r < 0) {

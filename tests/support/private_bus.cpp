@@ -170,7 +170,7 @@ void PrivateBus::reload() const {
   sd_bus_set_address(bus, address_.c_str());
   sd_bus_set_bus_client(bus, 1);
   r = sd_bus_start(bus);
-  sd_bus_error error = SD_BUS_ERROR_NULL;
+  sd_bus_error error{nullptr, nullptr, 0};  // SD_BUS_ERROR_NULL is a C compound literal
   if (r >= 0) {
     // The daemon answers ReloadConfig only after it has re-read the service directories.
     r = sd_bus_call_method(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",

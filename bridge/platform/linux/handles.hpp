@@ -36,7 +36,7 @@ using BusMessagePtr = std::unique_ptr<sd_bus_message, BusMessageUnref>;
 
 // An sd_bus_error that is freed when it goes out of scope.
 struct BusError {
-  sd_bus_error error = SD_BUS_ERROR_NULL;
+  sd_bus_error error{nullptr, nullptr, 0};  // SD_BUS_ERROR_NULL is a C compound literal
   BusError() = default;
   BusError(const BusError&) = delete;
   BusError& operator=(const BusError&) = delete;

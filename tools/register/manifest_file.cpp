@@ -46,6 +46,22 @@ bool readableByAll(const fs::path& file) {
   return !ec && (perms & fs::perms::others_read) != fs::perms::none;
 }
 
+// Creates the missing folders above `file` readable by everyone whatever the umask, so
+// that a browser of any user can reach a manifest for all users.
+void createFolders(const fs::path& folder) {
+  std::error_code ec;
+  if (folder.empty() || fs::is_directory(folder, ec)) return;
+  createFolders(folder.parent_path());
+  if (::mkdir(folder.c_str(), 0755) != 0) {
+    if (errno == EEXIST && fs::is_directory(folder, ec)) return;
+    throw std::system_error(errno, std::generic_category(), "creating " + folder.string());
+  }
+  if (::chmod(folder.c_str(), 0755) != 0) {
+    throw std::system_error(errno, std::generic_category(), "making " + folder.string() +
+                                                                " readable");
+  }
+}
+
 }  // namespace
 
 WriteOutcome writeManifest(const fs::path& file, std::string_view bytes, bool dryRun) {
@@ -58,6 +74,7 @@ WriteOutcome writeManifest(const fs::path& file, std::string_view bytes, bool dr
     return WriteOutcome::unchanged;
   }
   if (!dryRun) {
+    createFolders(file.parent_path());
     SharedFiles::writeFileAtomically(file, bytes);
     // The temporary file behind the atomic write is private to its owner.
     if (::chmod(file.c_str(), 0644) != 0) {

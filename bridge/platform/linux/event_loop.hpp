@@ -13,7 +13,8 @@ namespace quillbeam::bridge::platform {
 
 // The main loop on sd-event. Posted blocks wait in a locked FIFO; an eventfd wakes the
 // loop, which runs them one at a time in the order they were posted. Other event sources
-// (the session bus) share the same loop.
+// (the session bus) share the same loop. A block must not throw: an exception cannot
+// unwind through the C loop, so one that escapes ends the process.
 class EventLoop final : public MainLoop {
  public:
   // Throws std::system_error when the loop or its eventfd cannot be created.

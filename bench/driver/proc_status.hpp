@@ -1,0 +1,17 @@
+#pragma once
+
+#include <sys/types.h>
+#include <optional>
+
+namespace quillbeam::bench {
+
+// Memory of a live process from /proc/<pid>/status, in KiB.
+struct MemoryUse {
+  long residentKiB = 0;  // VmRSS: resident now
+  long peakKiB = 0;      // VmHWM: the most it was ever resident
+};
+
+// Absent when the process is gone or the kernel does not report the values.
+std::optional<MemoryUse> memoryUse(pid_t pid);
+
+}  // namespace quillbeam::bench

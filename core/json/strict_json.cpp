@@ -5,7 +5,36 @@
 
 namespace quillbeam::json {
 
+namespace {
+
+// One pass over the bytes, counting brackets outside strings. Only well-formed text needs
+// the right count: anything else is refused by the parser afterwards.
+bool nestsWithin(std::string_view text, size_t limit) {
+  size_t depth = 0;
+  bool inString = false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (inString) {
+      if (c == '\\') {
+        ++i;
+      } else if (c == '"') {
+        inString = false;
+      }
+    } else if (c == '"') {
+      inString = true;
+    } else if (c == '[' || c == '{') {
+      if (++depth > limit) return false;
+    } else if ((c == ']' || c == '}') && depth > 0) {
+      --depth;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
 Value parse(std::string_view text) {
+  if (!nestsWithin(text, maxDepth)) throw DecodingError("nested too deeply");
   // The parser validates UTF-8 inside strings and rejects trailing bytes.
   Value v = Value::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/false);
   if (v.is_discarded()) throw DecodingError("not valid JSON");

@@ -5,6 +5,7 @@
 // are decided here and nowhere else. Nothing outside this header calls nlohmann's get<>.
 
 #include <concepts>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -23,8 +24,14 @@ namespace quillbeam::json {
 using Value = nlohmann::json;
 using Ordered = nlohmann::ordered_json;
 
-// Parses one JSON document. Invalid JSON, trailing bytes and invalid UTF-8 throw
-// DecodingError.
+// Deepest nesting of arrays and objects that parse() accepts. No record or message comes
+// near it. Beyond it a document is refused before it is built: a DOM of millions of nested
+// containers costs tens of bytes of memory per input byte, and nlohmann's copy, comparison
+// and dump recurse once per level, so such a value could overflow the stack later.
+inline constexpr size_t maxDepth = 256;
+
+// Parses one JSON document. Invalid JSON, trailing bytes, invalid UTF-8 and nesting deeper
+// than maxDepth throw DecodingError.
 Value parse(std::string_view text);
 
 // Compact UTF-8 text of a value, as written to files and pipes.

@@ -5,6 +5,7 @@
 
 #include <fstream>
 
+#include "browser_table.hpp"
 #include "register_tool_fixture.hpp"
 
 namespace quillbeam::testing {
@@ -52,6 +53,25 @@ TEST_F(RegisterToolTest, ABrowserInstalledButNeverStartedIsRegistered) {
 
   ASSERT_EQ(registerWith({}).exitCode, 0);
   EXPECT_EQ(readManifest(userManifest("chromium")), expectedManifest());
+}
+
+TEST_F(RegisterToolTest, EachBrowserInstalledFromPackagesIsFoundAloneByItsInstallFolder) {
+  for (const auto& browser : Register::browserLocations()) {
+    SCOPED_TRACE(browser.option);
+    ASSERT_FALSE(browser.installFolders.empty());
+    for (auto folder : browser.installFolders) {
+      fs::remove_all(system);
+      makeSystemFolder(std::string(folder));
+
+      const auto result = registerWith({"--dry-run"});
+
+      EXPECT_EQ(result.exitCode, 0) << result.err;
+      ASSERT_FALSE(result.outLines().empty());
+      EXPECT_EQ(result.outLines()[0], std::string(browser.displayName) + ": would register " +
+                                          userManifest(std::string(browser.configFolder)).string());
+      EXPECT_EQ(result.outLines()[1], "") << "one browser line, then the manifest";
+    }
+  }
 }
 
 TEST_F(RegisterToolTest, NoBrowserFoundIsAFailureThatSaysWhatToDo) {

@@ -7,11 +7,26 @@
 namespace quillbeam::Register {
 namespace {
 
-std::string browserNames() {
+// The --browser values, comma-separated; with `indent`, wrapped into lines that start
+// with that many spaces.
+std::string browserNames(size_t indent = 0) {
+  constexpr size_t width = 80;
   std::string names;
+  size_t column = indent;
   for (const auto& browser : browserLocations()) {
-    if (!names.empty()) names += ", ";
+    if (!names.empty()) {
+      names += ",";
+      ++column;
+      if (indent > 0 && column + 1 + browser.option.size() + 1 > width) {
+        names += "\n" + std::string(indent, ' ');
+        column = indent;
+      } else {
+        names += " ";
+        ++column;
+      }
+    }
     names += browser.option;
+    column += browser.option.size();
   }
   return names;
 }
@@ -97,21 +112,25 @@ Registers the Quillbeam bridge (quillbeam_bridge) as the native messaging host
 It writes the host manifest com.quillbeam.companion.json into each browser's
 NativeMessagingHosts folder and prints one line per browser.
 
-By default it registers for every browser whose profile folder exists under
-$XDG_CONFIG_HOME (default ~/.config) and says which ones it found.
+By default it registers for every browser that has a profile folder under
+$XDG_CONFIG_HOME (default ~/.config) or is installed from packages, and says
+which ones it found.
 
 Options:
   --browser NAME       Only this browser (repeatable). Known names:
                        )" +
-         browserNames() +
+         browserNames(23) +
          R"(
-  --user-data-dir DIR  Register into DIR/NativeMessagingHosts, for a browser started
-                       with --user-data-dir=DIR (it reads only that folder).
-                       Repeatable; with it, no browser is detected.
-  --system             Register for all users, in the browsers' folders under /etc
-                       (Google Chrome, Chromium, Microsoft Edge; needs root).
-  --bridge PATH        Absolute path of the quillbeam_bridge executable (default:
-                       the one installed beside this tool).
+  --user-data-dir DIR  Register into DIR/NativeMessagingHosts, for a browser
+                       started with --user-data-dir=DIR (it reads only that
+                       folder).
+                       Repeatable; with it, browsers are only those named
+                       with --browser.
+  --system             Register for all users, in the browsers' folders under
+                       /etc (Google Chrome, Chromium, Microsoft Edge; needs
+                       root).
+  --bridge PATH        Absolute path of the quillbeam_bridge executable
+                       (default: the one installed beside this tool).
   --extension-id ID    Extension allowed to connect (repeatable; default: the
                        Quillbeam extension).
   --uninstall          Remove the manifest instead (from every browser folder
@@ -122,13 +141,17 @@ Options:
 Browsers installed as a Flatpak or a Snap run in a sandbox and cannot start a
 host outside it; they are reported and left alone.
 
-Check:   cat ~/.config/<browser>/NativeMessagingHosts/com.quillbeam.companion.json
-Exit status: 0 on success, 1 when anything failed or nothing could be registered,
-2 for a mistake in the command line or the bridge path.
+To check, look at the file a line names, e.g.
+  cat ~/.config/chromium/NativeMessagingHosts/com.quillbeam.companion.json
+
+Exit status: 0 on success; 1 when anything failed or nothing could be
+registered; 2 for a mistake in the command line or the bridge path.
 
 Environment:
   XDG_CONFIG_HOME                  where the per-user browser folders live
-  QUILLBEAM_REGISTER_SYSTEM_ROOT   prefix for the system folders (for tests)
+  QUILLBEAM_REGISTER_SYSTEM_ROOT   a folder standing in for / when looking for
+                                   installed browsers and folders for all users
+                                   (for tests)
 )";
 }
 

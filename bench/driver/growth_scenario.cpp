@@ -6,19 +6,21 @@
 
 namespace quillbeam::bench {
 
-// The count is rounded up to whole blocks of a tenth of it.
+// The count is rounded up to whole blocks.
 GrowthScenario::GrowthScenario(int runs, size_t messages)
-    : runs_(runs), warmUp_(std::max<size_t>(1, messages / 10)) {
-  messages_ = (messages + warmUp_ - 1) / warmUp_ * warmUp_;
-  for (size_t i = 0; i < warmUp_; ++i) {
+    : runs_(runs),
+      blocks_((messages + blockSize - 1) / blockSize),
+      warmBlocks_(std::max<size_t>(1, blocks_ / 10)) {
+  for (size_t i = 0; i < blockSize; ++i) {
     appendFrame(block_, stateMessage(1718000000123 + static_cast<int64_t>(i) * 7,
                                      static_cast<int64_t>(i % 6)));
   }
+  appendFrame(block_, helloMessage);
 }
 
 std::vector<Metric> GrowthScenario::metrics(bool withTargets) const {
-  const std::string n = std::to_string(messages_);
-  const std::string w = std::to_string(warmUp_);
+  const std::string n = std::to_string(blocks_ * blockSize);
+  const std::string w = std::to_string(warmBlocks_ * blockSize);
   return {
       {"growth", "RSS growth, hello to " + n + " messages", "MiB",
        withTargets ? std::optional(Target{Target::Kind::valueAtMost, 0.5}) : std::nullopt},
@@ -33,16 +35,15 @@ void GrowthScenario::run(HostRun& host, RunLog& log) const {
   host.start();
   host.hello();
   const MemoryUse idle = host.settledMemory();
-  const std::string hello = framed(helloMessage);
-  host.send(block_, false);
-  host.send(hello, true);
-  const MemoryUse warm = host.settledMemory();
-  for (size_t sent = warmUp_; sent < messages_; sent += warmUp_) host.send(block_, false);
-  host.send(hello, true);
+  MemoryUse warm = idle;
+  for (size_t sent = 1; sent <= blocks_; ++sent) {
+    host.send(block_, true);
+    if (sent == warmBlocks_) warm = host.settledMemory();
+  }
   const MemoryUse last = host.settledMemory();
-  log.put("growth", (last.residentKiB - idle.residentKiB) / 1024.0);
-  log.put("growthLate", (last.residentKiB - warm.residentKiB) / 1024.0);
-  log.put("growthPeak", last.peakKiB / 1024.0);
+  log.put("growth", static_cast<double>(last.residentKiB - idle.residentKiB) / 1024.0);
+  log.put("growthLate", static_cast<double>(last.residentKiB - warm.residentKiB) / 1024.0);
+  log.put("growthPeak", static_cast<double>(last.peakKiB) / 1024.0);
   host.closeAndWait();
 }
 

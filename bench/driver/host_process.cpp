@@ -11,8 +11,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <thread>
 
+#include "proc_status.hpp"
 #include "run_failure.hpp"
 
 namespace quillbeam::bench {
@@ -160,9 +162,13 @@ void HostProcess::readAvailable() {
 }
 
 void HostProcess::exchange(std::string_view bytes, bool awaitHello, Clock::duration stall) {
+  // How often a silent host's CPU time is looked at.
+  constexpr auto checkEvery = std::chrono::milliseconds(200);
+  const Clock::time_point giveUp = Clock::now() + 20 * stall;
   size_t written = 0;
   bool replied = !awaitHello || replies_.takeHostHello();
   Clock::time_point lastProgress = Clock::now();
+  std::optional<long long> lastTicks = cpuTicks(pid_);
   while (written < bytes.size() || !replied) {
     if (!replied && outputClosed_) throw RunFailure("host closed its output without replying");
     pollfd fds[2];
@@ -178,17 +184,24 @@ void HostProcess::exchange(std::string_view bytes, bool awaitHello, Clock::durat
       fds[count] = {input_.get(), POLLOUT, 0};
       writeIndex = static_cast<int>(count++);
     }
-    const Clock::time_point deadline = lastProgress + stall;
-    if (Clock::now() >= deadline) {
+    const Clock::time_point now = Clock::now();
+    if (now >= giveUp) throw RunFailure("host took too long");
+    if (now >= lastProgress + stall) {
       throw RunFailure(written < bytes.size() ? "host stopped reading its input"
                                               : "host did not reply in time");
     }
-    int ready = poll(fds, count, millisecondsUntil(deadline));
+    const Clock::time_point wake = std::min({lastProgress + stall, giveUp, now + checkEvery});
+    int ready = poll(fds, count, millisecondsUntil(wake));
     if (ready < 0) {
       if (errno == EINTR) continue;
       throw RunFailure(errorText("poll failed", errno));
     }
-    if (ready == 0) continue;
+    if (ready == 0) {
+      const std::optional<long long> ticks = cpuTicks(pid_);
+      if (ticks && ticks != lastTicks) lastProgress = Clock::now();
+      lastTicks = ticks;
+      continue;
+    }
 
     if (writeIndex >= 0 && fds[writeIndex].revents != 0) {
       ssize_t n = write(input_.get(), bytes.data() + written, bytes.size() - written);

@@ -31,8 +31,10 @@ class HostProcess {
 
   // Writes all of `bytes` to the host, reading its output meanwhile so that it never
   // blocks on a full pipe. With awaitHello, returns only once a host hello has been read
-  // after them. Throws RunFailure when the host goes away, breaks its framing, or makes
-  // no progress (reads nothing of ours, writes nothing) for `stall`.
+  // after them. Throws RunFailure when the host goes away or breaks its framing, when it
+  // makes no progress for `stall` (reads nothing of ours, writes nothing, uses no CPU:
+  // a host working through a backlog is busy, not dead), or when the whole exchange takes
+  // more than twenty stalls.
   void exchange(std::string_view bytes, bool awaitHello, Clock::duration stall);
 
   // Ends the host's input, as a browser does when the port closes.

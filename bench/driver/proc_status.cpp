@@ -1,6 +1,7 @@
 #include "proc_status.hpp"
 
 #include <fstream>
+#include <sstream>
 #include <string>
 
 namespace quillbeam::bench {
@@ -23,6 +24,26 @@ std::optional<MemoryUse> memoryUse(pid_t pid) {
   }
   if (!haveRss || !havePeak) return std::nullopt;
   return use;
+}
+
+std::optional<long long> cpuTicks(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (!std::getline(stat, line)) return std::nullopt;
+  // The command name in parentheses may hold blanks; the fields after it do not.
+  const size_t close = line.rfind(')');
+  if (close == std::string::npos) return std::nullopt;
+  std::istringstream fields(line.substr(close + 1));
+  std::string field;
+  long long utime = 0;
+  long long stime = 0;
+  // After the name: state is field 3; utime and stime are fields 14 and 15.
+  for (int index = 3; index <= 15 && fields >> field; ++index) {
+    if (index == 14) utime = std::stoll(field);
+    if (index == 15) stime = std::stoll(field);
+  }
+  if (!fields) return std::nullopt;
+  return utime + stime;
 }
 
 }  // namespace quillbeam::bench

@@ -14,4 +14,8 @@ struct MemoryUse {
 // Absent when the process is gone or the kernel does not report the values.
 std::optional<MemoryUse> memoryUse(pid_t pid);
 
+// User plus system CPU time of all the process's threads, in clock ticks, from
+// /proc/<pid>/stat; absent when the process is gone.
+std::optional<long long> cpuTicks(pid_t pid);
+
 }  // namespace quillbeam::bench

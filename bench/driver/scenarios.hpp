@@ -60,7 +60,9 @@ class LargeMessageScenario : public Scenario {
   std::vector<std::string> frames_;  // per size: the framed report followed by a framed hello
 };
 
-// Resident memory after a long stream of state reports, against the idle host.
+// Resident memory after a long stream of state reports, against the idle host. The
+// reports go in blocks, each closed by a hello whose reply is awaited, so that the host
+// never holds more than one block unhandled: what grows is the host, not a backlog.
 class GrowthScenario : public Scenario {
  public:
   GrowthScenario(int runs, size_t messages);
@@ -69,10 +71,12 @@ class GrowthScenario : public Scenario {
   void run(HostRun& host, RunLog& log) const override;
 
  private:
+  static constexpr size_t blockSize = 1000;
+
   int runs_;
-  size_t messages_;
-  size_t warmUp_;
-  std::string block_;  // warmUp_ framed reports, sent repeatedly
+  size_t blocks_;      // the whole run
+  size_t warmBlocks_;  // the first tenth, after which memory is read once more
+  std::string block_;  // blockSize framed reports and a framed hello
 };
 
 }  // namespace quillbeam::bench

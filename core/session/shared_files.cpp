@@ -111,7 +111,10 @@ void writeFileAtomically(const std::filesystem::path& to, std::string_view bytes
   }
 
   // A unique name per writer, so concurrent bridges never share a temporary file.
-  std::string temporary = (parent / ("." + to.filename().string() + ".XXXXXX")).string();
+  std::string name = ".";
+  name += to.filename().native();
+  name += ".XXXXXX";
+  std::string temporary = (parent / name).string();
   FileDescriptor fd(::mkostemp(temporary.data(), O_CLOEXEC));
   if (fd.get() < 0) throwErrno(errno, "creating a temporary file in " + parent.string());
 

@@ -225,8 +225,12 @@ void Chromium::reapLeftovers() {
 }
 
 std::optional<pid_t> Chromium::childRunning(const fs::path& executable) const {
+  // The kernel names the executable by its resolved path.
+  std::error_code ec;
+  fs::path resolved = fs::weakly_canonical(executable, ec);
+  if (ec) resolved = executable;
   for (const auto& process : allProcesses()) {
-    if (process.ppid == pid_ && executableOf(process.pid) == executable) return process.pid;
+    if (process.ppid == pid_ && executableOf(process.pid) == resolved) return process.pid;
   }
   return std::nullopt;
 }

@@ -57,8 +57,8 @@ void createFolders(const fs::path& folder) {
     throw std::system_error(errno, std::generic_category(), "creating " + folder.string());
   }
   if (::chmod(folder.c_str(), 0755) != 0) {
-    throw std::system_error(errno, std::generic_category(), "making " + folder.string() +
-                                                                " readable");
+    throw std::system_error(errno, std::generic_category(),
+                            "making " + folder.string() + " readable");
   }
 }
 

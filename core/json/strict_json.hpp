@@ -115,15 +115,4 @@ class ObjectReader {
   const Value& object_;
 };
 
-// Writes `value` under `key` only when present: absent optional fields leave no key.
-template <class T>
-void putOptional(Ordered& object, const char* key, const std::optional<T>& value) {
-  if (!value) return;
-  if constexpr (requires { value->toJson(); }) {
-    object[key] = value->toJson();
-  } else {
-    object[key] = *value;
-  }
-}
-
 }  // namespace quillbeam::json

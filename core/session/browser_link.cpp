@@ -13,18 +13,18 @@ BrowserLink BrowserLink::fromJson(const json::Value& value) {
   return link;
 }
 
-json::Ordered BrowserLink::toJson() const {
-  json::Ordered j = json::Ordered::object();
-  j["connected"] = connected;
-  j["lastSeen"] = lastSeen;
-  json::putOptional(j, "extensionVersion", extensionVersion);
-  json::putOptional(j, "session", session);
-  json::putOptional(j, "bridgePID", bridgePID);
-  return j;
+void BrowserLink::writeJson(json::Writer& w) const {
+  w.beginObject();
+  w.field("connected", connected);
+  w.field("lastSeen", lastSeen);
+  w.field("extensionVersion", extensionVersion);
+  w.field("session", session);
+  w.field("bridgePID", bridgePID);
+  w.endObject();
 }
 
-std::string BrowserLink::encode() const {
-  return json::compact(toJson());
+json::Ordered BrowserLink::toJson() const {
+  return json::Ordered::parse(encode());
 }
 
 }  // namespace quillbeam

@@ -5,6 +5,7 @@
 #include <string>
 #include <utility>
 
+#include "quillbeam/json/json_writer.hpp"
 #include "quillbeam/json/strict_json.hpp"
 #include "quillbeam/session/session_snapshot.hpp"
 
@@ -28,9 +29,10 @@ struct BrowserLink {
   std::optional<int32_t> bridgePID;
 
   static BrowserLink fromJson(const json::Value& value);
-  json::Ordered toJson() const;
+  void writeJson(json::Writer& writer) const;
   // Compact JSON text, as stored in the file.
-  std::string encode() const;
+  std::string encode() const { return json::encode(*this); }
+  json::Ordered toJson() const;
 
   friend bool operator==(const BrowserLink&, const BrowserLink&) = default;
 };

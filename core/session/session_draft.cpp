@@ -15,15 +15,19 @@ SessionDraft SessionDraft::fromJson(const json::Value& value) {
   return d;
 }
 
+void SessionDraft::writeJson(json::Writer& w) const {
+  w.beginObject();
+  w.field("goal", goal);
+  w.field("anchors", anchors);
+  w.field("mode", rawValue(mode));
+  w.field("strictness", rawValue(strictness));
+  w.field("durationMin", durationMin);
+  w.field("milestones", milestones);
+  w.endObject();
+}
+
 json::Ordered SessionDraft::toJson() const {
-  json::Ordered j = json::Ordered::object();
-  j["goal"] = goal;
-  j["anchors"] = anchors;
-  j["mode"] = rawValue(mode);
-  j["strictness"] = rawValue(strictness);
-  json::putOptional(j, "durationMin", durationMin);
-  j["milestones"] = milestones;
-  return j;
+  return json::Ordered::parse(encode());
 }
 
 }  // namespace quillbeam

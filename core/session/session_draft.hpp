@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "quillbeam/json/json_writer.hpp"
 #include "quillbeam/json/strict_json.hpp"
 #include "quillbeam/session/session_mode.hpp"
 #include "quillbeam/session/strictness.hpp"
@@ -21,6 +22,9 @@ struct SessionDraft {
   std::vector<std::string> milestones;
 
   static SessionDraft fromJson(const json::Value& value);
+  // Keys in declaration order; absent optional fields leave no key.
+  void writeJson(json::Writer& writer) const;
+  std::string encode() const { return json::encode(*this); }
   json::Ordered toJson() const;
 
   friend bool operator==(const SessionDraft&, const SessionDraft&) = default;

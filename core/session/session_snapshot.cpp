@@ -62,22 +62,26 @@ SessionSnapshot SessionSnapshot::fromJson(const json::Value& value) {
   return s;
 }
 
+void SessionSnapshot::writeJson(json::Writer& w) const {
+  w.beginObject();
+  w.field("id", id);
+  w.field("goal", goal);
+  w.field("mode", rawValue(mode));
+  w.field("strictness", rawValue(strictness));
+  w.field("startedAt", startedAt);
+  w.field("endsAt", endsAt);
+  w.field("milestonesDone", milestonesDone);
+  w.field("milestonesTotal", milestonesTotal);
+  w.field("anchors", anchors);
+  w.field("anchorUrl", anchorUrl);
+  w.field("breakUntil", breakUntil);
+  w.field("sideQuestUntil", sideQuestUntil);
+  w.field("sideQuestDoubt", sideQuestDoubt);
+  w.endObject();
+}
+
 json::Ordered SessionSnapshot::toJson() const {
-  json::Ordered j = json::Ordered::object();
-  j["id"] = id;
-  j["goal"] = goal;
-  j["mode"] = rawValue(mode);
-  j["strictness"] = rawValue(strictness);
-  j["startedAt"] = startedAt;
-  json::putOptional(j, "endsAt", endsAt);
-  j["milestonesDone"] = milestonesDone;
-  j["milestonesTotal"] = milestonesTotal;
-  j["anchors"] = anchors;
-  j["anchorUrl"] = anchorUrl;
-  json::putOptional(j, "breakUntil", breakUntil);
-  json::putOptional(j, "sideQuestUntil", sideQuestUntil);
-  json::putOptional(j, "sideQuestDoubt", sideQuestDoubt);
-  return j;
+  return json::Ordered::parse(encode());
 }
 
 }  // namespace quillbeam

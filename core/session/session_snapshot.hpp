@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "quillbeam/json/json_writer.hpp"
 #include "quillbeam/json/strict_json.hpp"
 #include "quillbeam/session/date.hpp"
 #include "quillbeam/session/session_mode.hpp"
@@ -42,6 +43,9 @@ struct SessionSnapshot {
 
   // Unknown mode or strictness texts read as timer and strict; non-string values fail.
   static SessionSnapshot fromJson(const json::Value& value);
+  // Keys in declaration order; absent optional fields leave no key.
+  void writeJson(json::Writer& writer) const;
+  std::string encode() const { return json::encode(*this); }
   json::Ordered toJson() const;
 
   friend bool operator==(const SessionSnapshot&, const SessionSnapshot&) = default;

@@ -19,25 +19,30 @@ ExtensionMessage ExtensionMessage::decode(std::string_view bytes) {
   return fromJson(json::parse(bytes));
 }
 
-json::Ordered ExtensionMessage::toJson() const {
-  json::Ordered j = json::Ordered::object();
+void ExtensionMessage::writeJson(json::Writer& w) const {
+  w.beginObject();
   if (const auto* hello = std::get_if<Hello>(&value)) {
-    j["type"] = "hello";
-    j["protocol"] = hello->protocol;
-    j["extensionVersion"] = hello->extensionVersion;
+    w.field("type", "hello");
+    w.field("protocol", hello->protocol);
+    w.field("extensionVersion", hello->extensionVersion);
   } else if (const auto* state = std::get_if<State>(&value)) {
-    j["type"] = "state";
-    j["sentAt"] = state->sentAt;
+    w.field("type", "state");
+    w.field("sentAt", state->sentAt);
     // The one null the encoders write: a state always carries its "session" key.
-    j["session"] = state->session ? state->session->toJson() : json::Ordered();
+    w.key("session");
+    if (state->session) {
+      w.value(*state->session);
+    } else {
+      w.null();
+    }
   } else {
-    j["type"] = std::get<Unknown>(value).type;
+    w.field("type", std::get<Unknown>(value).type);
   }
-  return j;
+  w.endObject();
 }
 
-std::string ExtensionMessage::encode() const {
-  return json::compact(toJson());
+json::Ordered ExtensionMessage::toJson() const {
+  return json::Ordered::parse(encode());
 }
 
 }  // namespace quillbeam

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <variant>
 
+#include "quillbeam/json/json_writer.hpp"
 #include "quillbeam/json/strict_json.hpp"
 #include "quillbeam/session/session_snapshot.hpp"
 
@@ -39,8 +40,9 @@ struct ExtensionMessage {
   // Throws DecodingError on bad JSON, a missing or non-text "type" or a mistyped field.
   static ExtensionMessage fromJson(const json::Value& value);
   static ExtensionMessage decode(std::string_view bytes);
+  void writeJson(json::Writer& writer) const;
+  std::string encode() const { return json::encode(*this); }
   json::Ordered toJson() const;
-  std::string encode() const;
 
   friend bool operator==(const ExtensionMessage&, const ExtensionMessage&) = default;
 };

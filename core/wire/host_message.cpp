@@ -20,33 +20,33 @@ HostMessage HostMessage::decode(std::string_view bytes) {
   return fromJson(json::parse(bytes));
 }
 
-json::Ordered HostMessage::toJson() const {
-  json::Ordered j = json::Ordered::object();
+void HostMessage::writeJson(json::Writer& w) const {
+  w.beginObject();
   std::visit(
-      [&j](const auto& m) {
+      [&w](const auto& m) {
         using M = std::decay_t<decltype(m)>;
         if constexpr (std::is_same_v<M, Hello>) {
-          j["type"] = "hello";
-          j["protocol"] = m.protocol;
-          j["appVersion"] = m.appVersion;
+          w.field("type", "hello");
+          w.field("protocol", m.protocol);
+          w.field("appVersion", m.appVersion);
         } else if constexpr (std::is_same_v<M, Start>) {
-          j["type"] = "start";
-          j["draft"] = m.draft.toJson();
+          w.field("type", "start");
+          w.field("draft", m.draft);
         } else if constexpr (std::is_same_v<M, FocusCourse>) {
-          j["type"] = "focus-course";
+          w.field("type", "focus-course");
         } else if constexpr (std::is_same_v<M, OpenQuit>) {
-          j["type"] = "open-quit";
+          w.field("type", "open-quit");
         } else {
-          j["type"] = "app-blocked";
-          j["app"] = m.app;
+          w.field("type", "app-blocked");
+          w.field("app", m.app);
         }
       },
       value);
-  return j;
+  w.endObject();
 }
 
-std::string HostMessage::encode() const {
-  return json::compact(toJson());
+json::Ordered HostMessage::toJson() const {
+  return json::Ordered::parse(encode());
 }
 
 }  // namespace quillbeam

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <variant>
 
+#include "quillbeam/json/json_writer.hpp"
 #include "quillbeam/json/strict_json.hpp"
 #include "quillbeam/session/session_draft.hpp"
 
@@ -43,8 +44,9 @@ struct HostMessage {
   // "Unknown host message type " + type.
   static HostMessage fromJson(const json::Value& value);
   static HostMessage decode(std::string_view bytes);
+  void writeJson(json::Writer& writer) const;
+  std::string encode() const { return json::encode(*this); }
   json::Ordered toJson() const;
-  std::string encode() const;
 
   friend bool operator==(const HostMessage&, const HostMessage&) = default;
 };

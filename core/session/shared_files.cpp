@@ -102,7 +102,7 @@ std::optional<BrowserLink> readLink(const std::filesystem::path& from) {
   }
 }
 
-void writeFileAtomically(const std::filesystem::path& to, std::string_view bytes) {
+void writeFileAtomically(const std::filesystem::path& to, std::string_view bytes, mode_t mode) {
   const std::filesystem::path parent = to.parent_path();
   if (!parent.empty()) {
     std::error_code ec;
@@ -133,6 +133,7 @@ void writeFileAtomically(const std::filesystem::path& to, std::string_view bytes
     data += n;
     left -= static_cast<size_t>(n);
   }
+  if (::fchmod(fd.get(), mode) != 0) fail(errno, "writing " + temporary);
   // No fsync: the record is live state rewritten by every message; the rename alone keeps
   // readers from ever seeing a part of it.
   if (fd.closeNow() != 0) fail(errno, "writing " + temporary);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <filesystem>
 #include <optional>
 #include <stdexcept>
@@ -32,7 +34,10 @@ std::optional<BrowserLink> readLink(const std::filesystem::path& from);
 // std::system_error is thrown; its what() is the text the bridge logs.
 void writeLink(const BrowserLink& link, const std::filesystem::path& to);
 
-// Writes `bytes` to `to` the same atomic way; the primitive under writeLink.
-void writeFileAtomically(const std::filesystem::path& to, std::string_view bytes);
+// Writes `bytes` to `to` the same atomic way; the primitive under writeLink. The file gets
+// `mode` before it appears under its name (the link file: readable by all, like any file
+// the user creates).
+void writeFileAtomically(const std::filesystem::path& to, std::string_view bytes,
+                         mode_t mode = 0644);
 
 }  // namespace quillbeam::SharedFiles

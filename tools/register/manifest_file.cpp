@@ -75,12 +75,8 @@ WriteOutcome writeManifest(const fs::path& file, std::string_view bytes, bool dr
   }
   if (!dryRun) {
     createFolders(file.parent_path());
-    SharedFiles::writeFileAtomically(file, bytes);
-    // The temporary file behind the atomic write is private to its owner.
-    if (::chmod(file.c_str(), 0644) != 0) {
-      throw std::system_error(errno, std::generic_category(),
-                              "making " + file.string() + " readable");
-    }
+    // Readable by every user's browser, also for a system-wide registration.
+    SharedFiles::writeFileAtomically(file, bytes, 0644);
   }
   return exists ? WriteOutcome::replaced : WriteOutcome::created;
 }

@@ -69,6 +69,9 @@ TEST_F(TempHome, WriteCreatesDirectoriesAndRoundTrips) {
   SharedFiles::writeLink(bare, SharedFiles::browserLink());
   EXPECT_EQ(readFile(SharedFiles::browserLink()), R"({"connected":false,"lastSeen":5})");
   EXPECT_EQ(SharedFiles::readLink(SharedFiles::browserLink()), bare);
+  EXPECT_EQ(fs::status(SharedFiles::browserLink()).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                fs::perms::others_read);
   // Nothing but the record itself is left in the directory.
   int entries = 0;
   for ([[maybe_unused]] const auto& e : fs::directory_iterator(SharedFiles::directory())) ++entries;

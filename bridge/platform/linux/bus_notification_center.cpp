@@ -13,22 +13,25 @@ BusNotificationCenter::BusNotificationCenter(SessionBus& bus, MainLoop& loop)
 void BusNotificationCenter::addObserver(std::string name,
                                         std::function<void(const Notification&)> block) {
   sd_bus* bus = bus_.get();
-  const auto route = SignalRoute::of(name);
-  if (!bus || !route) return;
-  auto observer = std::make_unique<Observer>(Observer{
-      this, std::move(name),
-      std::make_shared<const std::function<void(const Notification&)>>(std::move(block)), nullptr});
+  if (!bus) return;
+  const BusLibrary& lib = bus_.library();
+  const auto route = SignalRoute::of(lib, name);
+  if (!route) return;
+  auto observer = std::make_unique<Observer>(
+      Observer{this, std::move(name),
+               std::make_shared<const std::function<void(const Notification&)>>(std::move(block)),
+               BusSlotPtr()});
   // The AddMatch call is queued like any other message, so registering never waits for
   // the bus; signals match locally as soon as the daemon routes them to us.
   sd_bus_slot* slot = nullptr;
-  const int r = sd_bus_add_match_async(bus, &slot, route->matchRule().c_str(),
-                                       &BusNotificationCenter::onSignal,
-                                       &BusNotificationCenter::onMatchInstalled, observer.get());
+  const int r = lib.sd_bus_add_match_async(
+      bus, &slot, route->matchRule().c_str(), &BusNotificationCenter::onSignal,
+      &BusNotificationCenter::onMatchInstalled, observer.get());
   if (r < 0) {
     bus_.log("couldn't observe " + observer->name + ": " + std::generic_category().message(-r));
     return;
   }
-  observer->slot.reset(slot);
+  observer->slot = ownSlot(lib, slot);
   observers_.push_back(std::move(observer));
 }
 
@@ -36,28 +39,30 @@ void BusNotificationCenter::post(
     std::string_view name, const std::optional<std::map<std::string, std::string>>& userInfo) {
   sd_bus* bus = bus_.get();
   if (!bus) return;
-  const auto route = SignalRoute::of(name);
+  const BusLibrary& lib = bus_.library();
+  const auto route = SignalRoute::of(lib, name);
   if (!route) return;
   sd_bus_message* raw = nullptr;
-  if (sd_bus_message_new_signal(bus, &raw, route->path.c_str(), route->interface.c_str(),
-                                route->member.c_str()) < 0) {
+  if (lib.sd_bus_message_new_signal(bus, &raw, route->path.c_str(), route->interface.c_str(),
+                                    route->member.c_str()) < 0) {
     return;
   }
-  BusMessagePtr message(raw);
-  if (userInfo && appendUserInfo(raw, *userInfo) < 0) return;
+  const auto message = ownMessage(lib, raw);
+  if (userInfo && appendUserInfo(lib, raw, *userInfo) < 0) return;
   // Never blocks: written at once when the socket takes it, otherwise queued for the
   // loop (or for flush). A failure here means the connection is going away, which the
   // bus reports itself.
-  sd_bus_send(bus, raw, nullptr);
+  lib.sd_bus_send(bus, raw, nullptr);
 }
 
 void BusNotificationCenter::flush() {
-  if (sd_bus* bus = bus_.get()) sd_bus_flush(bus);
+  if (sd_bus* bus = bus_.get()) bus_.library().sd_bus_flush(bus);
 }
 
 int BusNotificationCenter::onSignal(sd_bus_message* message, void* self, sd_bus_error*) noexcept {
   auto* observer = static_cast<Observer*>(self);
-  Notification notification{observer->name, readUserInfo(message)};
+  Notification notification{observer->name,
+                            readUserInfo(observer->center->bus_.library(), message)};
   // Delivered through the main queue, after the blocks already waiting there, and never
   // from inside a bus call such as flush().
   observer->center->loop_.post([block = observer->block, notification = std::move(notification)] {
@@ -71,8 +76,9 @@ int BusNotificationCenter::onMatchInstalled(sd_bus_message* reply, void* self,
   // Without this handler sd-bus would drop the whole connection when the match is
   // refused. A connection that is closing reports itself.
   auto* observer = static_cast<Observer*>(self);
-  const sd_bus_error* error = sd_bus_message_get_error(reply);
-  if (error && sd_bus_is_open(sd_bus_message_get_bus(reply)) > 0) {
+  const BusLibrary& lib = observer->center->bus_.library();
+  const sd_bus_error* error = lib.sd_bus_message_get_error(reply);
+  if (error && lib.sd_bus_is_open(lib.sd_bus_message_get_bus(reply)) > 0) {
     observer->center->bus_.log("couldn't observe " + observer->name + ": " +
                                (error->message ? error->message : error->name));
   }

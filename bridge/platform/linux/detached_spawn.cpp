@@ -10,7 +10,7 @@
 #include <cerrno>
 #include <system_error>
 
-#include "platform/linux/handles.hpp"
+#include "platform/linux/unique_fd.hpp"
 
 extern char** environ;
 

@@ -4,32 +4,45 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <cstdint>
+#include <climits>
 #include <system_error>
 #include <utility>
 
 namespace quillbeam::bridge::platform {
 namespace {
 
-void check(int result, const char* what) {
-  if (result < 0) throw std::system_error(-result, std::generic_category(), what);
+[[noreturn]] void fail(const char* what) {
+  throw std::system_error(errno, std::generic_category(), what);
 }
 
 }  // namespace
 
+EventLoop::Watch::~Watch() {
+  // Fails harmlessly when the descriptor was closed first: the kernel dropped it then.
+  epoll_ctl(loop_.epoll_.get(), EPOLL_CTL_DEL, fd_, nullptr);
+  loop_.watches_.erase(id_);
+}
+
+void EventLoop::Watch::setEvents(uint32_t events) {
+  if (events == events_) return;
+  epoll_event event{};
+  event.events = events;
+  event.data.u64 = id_;
+  if (epoll_ctl(loop_.epoll_.get(), EPOLL_CTL_MOD, fd_, &event) == 0) events_ = events;
+}
+
+EventLoop::Hook::~Hook() {
+  loop_.hooks_.erase(id_);
+}
+
 EventLoop::EventLoop() {
-  sd_event* event = nullptr;
-  check(sd_event_new(&event), "sd_event_new");
-  event_.reset(event);
-
+  epoll_.reset(epoll_create1(EPOLL_CLOEXEC));
+  if (!epoll_) fail("epoll_create1");
   wakeFd_.reset(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-  if (!wakeFd_) throw std::system_error(errno, std::generic_category(), "eventfd");
-
-  sd_event_source* source = nullptr;
-  check(sd_event_add_io(event, &source, wakeFd_.get(), EPOLLIN, &EventLoop::onWake, this),
-        "sd_event_add_io");
-  wakeSource_.reset(source);
+  if (!wakeFd_) fail("eventfd");
+  wakeWatch_ = watch(wakeFd_.get(), EPOLLIN, [this](uint32_t) { runPosted(); });
 }
 
 void EventLoop::post(std::function<void()> block) {
@@ -49,16 +62,55 @@ void EventLoop::post(std::function<void()> block) {
 }
 
 void EventLoop::run() {
-  sd_event_loop(event_.get());
+  while (!quit_) turn(std::chrono::milliseconds(-1));
 }
 
 void EventLoop::quit() {
-  sd_event_exit(event_.get(), 0);
+  quit_ = true;
 }
 
-int EventLoop::onWake(sd_event_source*, int, uint32_t, void* self) noexcept {
-  static_cast<EventLoop*>(self)->runPosted();
-  return 0;
+void EventLoop::turn(std::chrono::milliseconds timeout) {
+  ++turns_;
+  // Each step is looked up again after the previous one ran, since a step may remove
+  // others (or itself).
+  for (auto it = hooks_.begin(); it != hooks_.end();) {
+    const uint64_t id = it->first;
+    const auto prepare = it->second;
+    (*prepare)();
+    it = hooks_.upper_bound(id);
+  }
+
+  const int waitMs =
+      timeout.count() < 0 ? -1 : static_cast<int>(std::min<int64_t>(timeout.count(), INT_MAX));
+  epoll_event events[16];
+  const int count = epoll_wait(epoll_.get(), events, 16, waitMs);
+  if (count < 0) {
+    if (errno == EINTR) return;
+    fail("epoll_wait");
+  }
+  for (int i = 0; i < count; ++i) {
+    const auto it = watches_.find(events[i].data.u64);
+    if (it == watches_.end()) continue;
+    const auto ready = it->second;
+    (*ready)(events[i].events);
+  }
+}
+
+std::unique_ptr<EventLoop::Watch> EventLoop::watch(int fd, uint32_t events,
+                                                   std::function<void(uint32_t)> ready) {
+  const uint64_t id = nextId_++;
+  epoll_event event{};
+  event.events = events;
+  event.data.u64 = id;
+  if (epoll_ctl(epoll_.get(), EPOLL_CTL_ADD, fd, &event) != 0) fail("epoll_ctl");
+  watches_.emplace(id, std::make_shared<std::function<void(uint32_t)>>(std::move(ready)));
+  return std::make_unique<Watch>(Key{}, *this, fd, id, events);
+}
+
+std::unique_ptr<EventLoop::Hook> EventLoop::beforeWait(std::function<void()> prepare) {
+  const uint64_t id = nextId_++;
+  hooks_.emplace(id, std::make_shared<std::function<void()>>(std::move(prepare)));
+  return std::make_unique<Hook>(Key{}, *this, id);
 }
 
 void EventLoop::runPosted() {
@@ -66,7 +118,7 @@ void EventLoop::runPosted() {
   while (read(wakeFd_.get(), &count, sizeof count) < 0 && errno == EINTR) {
   }
   // Only the blocks present now run in this turn, so a steady stream of posts cannot
-  // starve the bus sources that share the loop.
+  // starve the descriptors that share the loop.
   std::deque<std::function<void()>> batch;
   {
     std::lock_guard guard(lock_);

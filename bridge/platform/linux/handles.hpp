@@ -1,71 +1,51 @@
 #pragma once
 
-#include <systemd/sd-bus.h>
-#include <systemd/sd-event.h>
-#include <unistd.h>
-
 #include <memory>
-#include <utility>
+
+#include "platform/linux/bus_library.hpp"
 
 namespace quillbeam::bridge::platform {
 
-// Owning handles for the sd-event / sd-bus objects and file descriptors of the backend.
+// Owning handles for the sd-bus objects of the backend. Each deleter calls through the
+// library that made the object, which must outlive it.
 
-struct EventUnref {
-  void operator()(sd_event* event) const { sd_event_unref(event); }
-};
-struct EventSourceUnref {
-  void operator()(sd_event_source* source) const { sd_event_source_disable_unref(source); }
-};
 // Sends what is still queued, then closes the connection.
 struct BusFlushCloseUnref {
-  void operator()(sd_bus* bus) const { sd_bus_flush_close_unref(bus); }
+  const BusLibrary* library = nullptr;
+  void operator()(sd_bus* bus) const { library->sd_bus_flush_close_unref(bus); }
 };
 struct BusSlotUnref {
-  void operator()(sd_bus_slot* slot) const { sd_bus_slot_unref(slot); }
+  const BusLibrary* library = nullptr;
+  void operator()(sd_bus_slot* slot) const { library->sd_bus_slot_unref(slot); }
 };
 struct BusMessageUnref {
-  void operator()(sd_bus_message* message) const { sd_bus_message_unref(message); }
+  const BusLibrary* library = nullptr;
+  void operator()(sd_bus_message* message) const { library->sd_bus_message_unref(message); }
 };
 
-using EventPtr = std::unique_ptr<sd_event, EventUnref>;
-using EventSourcePtr = std::unique_ptr<sd_event_source, EventSourceUnref>;
 using BusPtr = std::unique_ptr<sd_bus, BusFlushCloseUnref>;
 using BusSlotPtr = std::unique_ptr<sd_bus_slot, BusSlotUnref>;
 using BusMessagePtr = std::unique_ptr<sd_bus_message, BusMessageUnref>;
 
+inline BusMessagePtr ownMessage(const BusLibrary& library, sd_bus_message* message) {
+  return BusMessagePtr(message, BusMessageUnref{&library});
+}
+inline BusSlotPtr ownSlot(const BusLibrary& library, sd_bus_slot* slot) {
+  return BusSlotPtr(slot, BusSlotUnref{&library});
+}
+
 // An sd_bus_error that is freed when it goes out of scope.
-struct BusError {
-  sd_bus_error error{nullptr, nullptr, 0};  // SD_BUS_ERROR_NULL is a C compound literal
-  BusError() = default;
+class BusError {
+ public:
+  explicit BusError(const BusLibrary& library) : library_(library) {}
   BusError(const BusError&) = delete;
   BusError& operator=(const BusError&) = delete;
-  ~BusError() { sd_bus_error_free(&error); }
-  sd_bus_error* get() { return &error; }
-};
-
-class UniqueFd {
- public:
-  UniqueFd() = default;
-  explicit UniqueFd(int fd) : fd_(fd) {}
-  UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  UniqueFd& operator=(UniqueFd&& other) noexcept {
-    if (this != &other) reset(std::exchange(other.fd_, -1));
-    return *this;
-  }
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-  ~UniqueFd() { reset(); }
-
-  int get() const { return fd_; }
-  explicit operator bool() const { return fd_ >= 0; }
-  void reset(int fd = -1) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = fd;
-  }
+  ~BusError() { library_.sd_bus_error_free(&error_); }
+  sd_bus_error* get() { return &error_; }
 
  private:
-  int fd_ = -1;
+  const BusLibrary& library_;
+  sd_bus_error error_{nullptr, nullptr, 0};  // SD_BUS_ERROR_NULL is a C compound literal
 };
 
 }  // namespace quillbeam::bridge::platform

@@ -6,8 +6,9 @@
 namespace quillbeam::bridge::platform {
 
 LinuxPlatform::LinuxPlatform(std::function<void(std::string_view)> log,
-                             const std::optional<std::string>& busAddress)
-    : bus_(loop_.event(), busAddress, std::move(log)),
+                             const std::optional<std::string>& busAddress,
+                             const BusLibraryLoader& loadLibrary)
+    : bus_(loop_, busAddress, std::move(log), loadLibrary),
       notifications_(bus_, loop_),
       workspace_(bus_, loop_) {}
 

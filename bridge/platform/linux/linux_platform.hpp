@@ -13,14 +13,15 @@
 
 namespace quillbeam::bridge::platform {
 
-// The desktop services on Linux: one sd-event main loop with the session bus attached.
+// The desktop services on Linux: one epoll main loop with the session bus attached.
 // Lives as long as the process uses the services; parts are destroyed bus first.
 class LinuxPlatform {
  public:
   // `busAddress` absent or empty: no session bus. `log` hears, once, why notifications
-  // are off.
-  LinuxPlatform(std::function<void(std::string_view)> log,
-                const std::optional<std::string>& busAddress);
+  // are off. `loadLibrary` provides sd-bus (tests stand in their own).
+  LinuxPlatform(
+      std::function<void(std::string_view)> log, const std::optional<std::string>& busAddress,
+      const BusLibraryLoader& loadLibrary = [] { return BusLibrary::load(); });
   LinuxPlatform(const LinuxPlatform&) = delete;
   LinuxPlatform& operator=(const LinuxPlatform&) = delete;
 

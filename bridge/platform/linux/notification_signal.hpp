@@ -1,11 +1,11 @@
 #pragma once
 
-#include <systemd/sd-bus.h>
-
 #include <map>
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include "platform/linux/bus_library.hpp"
 
 namespace quillbeam::bridge::platform {
 
@@ -17,7 +17,8 @@ struct SignalRoute {
   std::string member;
 
   // Absent when the name does not make a valid interface, member and path.
-  static std::optional<SignalRoute> of(std::string_view notificationName);
+  static std::optional<SignalRoute> of(const BusLibrary& library,
+                                       std::string_view notificationName);
 
   // The bus match rule for this signal from any sender and any path.
   std::string matchRule() const;
@@ -26,11 +27,12 @@ struct SignalRoute {
 using UserInfo = std::map<std::string, std::optional<std::string>>;
 
 // Appends user info as the signal body: one a{sv} whose values are strings.
-int appendUserInfo(sd_bus_message* message, const std::map<std::string, std::string>& userInfo);
+int appendUserInfo(const BusLibrary& library, sd_bus_message* message,
+                   const std::map<std::string, std::string>& userInfo);
 
 // Reads the user info of a received signal. Only a body of exactly one a{sv} carries any;
 // an empty body or any other shape gives none. A value that is not a string gives an
 // entry without text.
-std::optional<UserInfo> readUserInfo(sd_bus_message* message);
+std::optional<UserInfo> readUserInfo(const BusLibrary& library, sd_bus_message* message);
 
 }  // namespace quillbeam::bridge::platform

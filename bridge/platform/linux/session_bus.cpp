@@ -1,5 +1,6 @@
 #include "platform/linux/session_bus.hpp"
 
+#include <stdexcept>
 #include <string>
 #include <system_error>
 
@@ -12,42 +13,51 @@ std::string describe(int negativeErrno) {
 
 }  // namespace
 
-SessionBus::SessionBus(sd_event* event, const std::optional<std::string>& address, Log log)
-    : event_(event), log_(std::move(log)) {
+SessionBus::SessionBus(EventLoop& loop, const std::optional<std::string>& address, Log log,
+                       const BusLibraryLoader& load)
+    : loop_(loop), log_(std::move(log)) {
   if (!address || address->empty()) {
     turnOff("DBUS_SESSION_BUS_ADDRESS is not set");
     return;
   }
+  try {
+    library_ = load();
+  } catch (const std::exception& e) {
+    turnOff(e.what());
+    return;
+  }
+  connect(*address);
+}
+
+void SessionBus::connect(const std::string& address) {
+  const BusLibrary& lib = *library_;
   sd_bus* bus = nullptr;
-  int r = sd_bus_new(&bus);
+  int r = lib.sd_bus_new(&bus);
   if (r < 0) {
     turnOff("couldn't create a bus connection: " + describe(r));
     return;
   }
-  bus_.reset(bus);
+  bus_ = BusPtr(bus, BusFlushCloseUnref{&lib});
   // sd_bus_start does not wait for the handshake: it connects the socket, queues the
   // authentication and the Hello call, and returns. The event loop completes them.
-  if ((r = sd_bus_set_address(bus, address->c_str())) < 0 ||
-      (r = sd_bus_set_bus_client(bus, 1)) < 0 || (r = sd_bus_start(bus)) < 0) {
+  if ((r = lib.sd_bus_set_address(bus, address.c_str())) < 0 ||
+      (r = lib.sd_bus_set_bus_client(bus, 1)) < 0 || (r = lib.sd_bus_start(bus)) < 0) {
     turnOff("couldn't connect to the session bus: " + describe(r));
     return;
   }
-  // A lost connection must never end the loop; it only turns notifications off.
-  sd_bus_set_exit_on_disconnect(bus, 0);
   sd_bus_slot* filter = nullptr;
-  if ((r = sd_bus_add_filter(bus, &filter, &SessionBus::onFilter, this)) < 0) {
+  if ((r = lib.sd_bus_add_filter(bus, &filter, &SessionBus::onFilter, this)) < 0) {
     turnOff("couldn't watch the session bus connection: " + describe(r));
     return;
   }
-  filter_.reset(filter);
-  if ((r = sd_bus_attach_event(bus, event, SD_EVENT_PRIORITY_NORMAL)) < 0) {
-    turnOff("couldn't attach the session bus to the main loop: " + describe(r));
-    return;
+  filter_ = ownSlot(lib, filter);
+  try {
+    binding_ = std::make_unique<BusLoopBinding>(lib, bus, loop_, [this](int error) {
+      turnOff("the session bus connection failed: " + describe(error));
+    });
+  } catch (const std::system_error& e) {
+    turnOff(std::string("couldn't attach the session bus to the main loop: ") + e.what());
   }
-}
-
-SessionBus::~SessionBus() {
-  if (bus_) sd_bus_detach_event(bus_.get());
 }
 
 void SessionBus::turnOff(std::string_view reason) {
@@ -59,31 +69,24 @@ void SessionBus::turnOff(std::string_view reason) {
   if (!bus_) return;
   // The connection may be in the middle of dispatching this very call, so it is let go
   // on the loop's next turn rather than here.
-  sd_event_source* release = nullptr;
-  if (sd_event_add_defer(event_, &release, &SessionBus::onRelease, this) >= 0) {
-    release_.reset(release);
-  } else {
-    filter_.reset();
-    sd_bus_detach_event(bus_.get());
-    bus_.reset();
-  }
+  loop_.post([self = std::weak_ptr(self_)] {
+    if (const auto bus = self.lock()) (*bus)->release();
+  });
+}
+
+void SessionBus::release() {
+  binding_.reset();
+  filter_.reset();
+  bus_.reset();
 }
 
 int SessionBus::onFilter(sd_bus_message* message, void* self, sd_bus_error*) noexcept {
   // sd-bus synthesises this local signal when the connection ends for any reason: the
   // daemon went away, the handshake failed or timed out.
-  if (sd_bus_message_is_signal(message, "org.freedesktop.DBus.Local", "Disconnected") > 0) {
-    static_cast<SessionBus*>(self)->turnOff("the session bus connection closed");
-  }
-  return 0;
-}
-
-int SessionBus::onRelease(sd_event_source*, void* self) noexcept {
   auto* bus = static_cast<SessionBus*>(self);
-  bus->filter_.reset();
-  if (bus->bus_) {
-    sd_bus_detach_event(bus->bus_.get());
-    bus->bus_.reset();
+  if (bus->library_->sd_bus_message_is_signal(message, "org.freedesktop.DBus.Local",
+                                              "Disconnected") > 0) {
+    bus->turnOff("the session bus connection closed");
   }
   return 0;
 }

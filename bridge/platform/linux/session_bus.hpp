@@ -1,16 +1,20 @@
 #pragma once
 
-#include <systemd/sd-bus.h>
-#include <systemd/sd-event.h>
-
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "platform/linux/bus_library.hpp"
+#include "platform/linux/bus_loop_binding.hpp"
+#include "platform/linux/event_loop.hpp"
 #include "platform/linux/handles.hpp"
 
 namespace quillbeam::bridge::platform {
+
+// Loads the bus library, or throws std::runtime_error with the reason.
+using BusLibraryLoader = std::function<std::unique_ptr<const BusLibrary>()>;
 
 // The connection to the session bus, shared by notifications and workspace. It connects
 // without waiting: messages sent before the handshake completes are queued and leave
@@ -23,13 +27,16 @@ class SessionBus {
 
   // `address` is a D-Bus address (what DBUS_SESSION_BUS_ADDRESS holds); absent or empty
   // means there is no session bus.
-  SessionBus(sd_event* event, const std::optional<std::string>& address, Log log);
+  SessionBus(EventLoop& loop, const std::optional<std::string>& address, Log log,
+             const BusLibraryLoader& load);
   SessionBus(const SessionBus&) = delete;
   SessionBus& operator=(const SessionBus&) = delete;
-  ~SessionBus();
 
   // The live connection, or null when the bus is off.
   sd_bus* get() const { return off_ ? nullptr : bus_.get(); }
+
+  // The functions to use the connection with; only while get() gives one.
+  const BusLibrary& library() const { return *library_; }
 
   // Reports a problem that leaves the bus in use.
   void log(std::string_view line) const {
@@ -40,15 +47,19 @@ class SessionBus {
   void turnOff(std::string_view reason);
 
  private:
+  void connect(const std::string& address);
+  void release();
   static int onFilter(sd_bus_message* message, void* self, sd_bus_error* error) noexcept;
-  static int onRelease(sd_event_source* source, void* self) noexcept;
 
-  sd_event* event_;
+  EventLoop& loop_;
   Log log_;
   bool off_ = false;
+  std::unique_ptr<const BusLibrary> library_;
   BusPtr bus_;
   BusSlotPtr filter_;
-  EventSourcePtr release_;
+  std::unique_ptr<BusLoopBinding> binding_;
+  // Blocks posted to the loop reach this object only while it lives.
+  std::shared_ptr<SessionBus*> self_ = std::make_shared<SessionBus*>(this);
 };
 
 }  // namespace quillbeam::bridge::platform

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <systemd/sd-event.h>
-
 #include <chrono>
 #include <functional>
 #include <mutex>
@@ -20,7 +18,7 @@ inline bool runUntil(EventLoop& loop, const std::function<bool()>& done,
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   while (!done()) {
     if (std::chrono::steady_clock::now() >= deadline) return false;
-    if (sd_event_run(loop.event(), 20'000) < 0) return done();
+    loop.turn(std::chrono::milliseconds(20));
   }
   return true;
 }

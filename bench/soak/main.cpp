@@ -92,6 +92,7 @@ int run(const Options& o) {
   bridge.exchange(soak::framedHello(), true, stall);
   const long startKiB = residentKiB(pid);
   const size_t startFiles = soak::openFiles(pid).size();
+  const auto startTicks = bench::cpuTicks(pid);
 
   std::printf("soak: %lld state messages, %s\n", static_cast<long long>(o.messages),
               o.batch > 0
@@ -143,6 +144,7 @@ int run(const Options& o) {
   const long endKiB = residentKiB(pid);
   const auto peak = bench::memoryUse(pid);
   const auto files = soak::openFiles(pid);
+  const auto endTicks = bench::cpuTicks(pid);
   bridge.closeInput();
   const int status = bridge.waitExit(std::chrono::seconds(60));
   const bool exitedCleanly = WIFEXITED(status) && WEXITSTATUS(status) == 0;
@@ -154,6 +156,13 @@ int run(const Options& o) {
               peak ? peak->peakKiB : -1L);
   std::printf("throughput:         %.0f messages per second (%.1f s)\n",
               static_cast<double>(o.messages) / seconds, seconds);
+  if (startTicks && endTicks) {
+    // CPU time does not depend on what else the machine runs, unlike the rate above.
+    const double cpu =
+        static_cast<double>(*endTicks - *startTicks) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+    std::printf("bridge cpu time:    %.1f s, %.0f us per message\n", cpu,
+                cpu * 1e6 / static_cast<double>(o.messages));
+  }
   std::printf("open fds at start:  %zu\n", startFiles);
   std::printf("open fds at end:    %zu\n", files.size());
   for (const auto& line : files) std::printf("  %s\n", line.c_str());

@@ -1,11 +1,14 @@
 // The session bus daemon killed under a running bridge: notifications can no longer go
 // out, but the extension is still served and the link file still written.
-#include "bridge/bridge_fixture.hpp"
+#include <algorithm>
+#include <iostream>
+
+#include "faults/fault_fixture.hpp"
 
 namespace quillbeam::testing {
 namespace {
 
-using BusLoss = BridgeFixture;
+using BusLoss = FaultFixture;
 
 const std::string helloReply = R"({"type":"hello","protocol":1,"appVersion":"dev"})";
 

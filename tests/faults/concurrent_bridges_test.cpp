@@ -5,14 +5,14 @@
 #include <charconv>
 #include <map>
 
-#include "bridge/bridge_fixture.hpp"
+#include "faults/fault_fixture.hpp"
 #include "faults/link_watcher.hpp"
 #include "quillbeam/wire/native_messaging.hpp"
 
 namespace quillbeam::testing {
 namespace {
 
-using ConcurrentBridges = BridgeFixture;
+using ConcurrentBridges = FaultFixture;
 
 constexpr int bridges = 3;
 constexpr int rounds = 20;

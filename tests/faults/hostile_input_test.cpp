@@ -4,14 +4,14 @@
 #include <algorithm>
 #include <random>
 
-#include "bridge/bridge_fixture.hpp"
+#include "faults/fault_fixture.hpp"
 #include "quillbeam/wire/native_messaging.hpp"
 
 namespace quillbeam::testing {
 namespace {
 
 using namespace std::chrono_literals;
-using HostileInput = BridgeFixture;
+using HostileInput = FaultFixture;
 
 const std::string helloReply = R"({"type":"hello","protocol":1,"appVersion":"dev"})";
 const std::string undecodable = "quillbeam-bridge: ignoring undecodable message";
@@ -68,7 +68,7 @@ TEST_F(HostileInput, ARandomByteStreamEndsTheBridgeCleanly) {
 }
 
 // A good frame, then a hello frame cut after `keep` of its bytes and the input closed.
-class TruncatedFrame : public BridgeFixture, public ::testing::WithParamInterface<size_t> {};
+class TruncatedFrame : public FaultFixture, public ::testing::WithParamInterface<size_t> {};
 
 TEST_P(TruncatedFrame, IsDroppedSilentlyAfterTheGoodOnes) {
   const std::string cut = NativeMessaging::frame(R"({"type":"hello","extensionVersion":"cut"})");

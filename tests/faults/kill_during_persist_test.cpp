@@ -7,7 +7,7 @@
 #include <iostream>
 #include <random>
 
-#include "bridge/bridge_fixture.hpp"
+#include "faults/fault_fixture.hpp"
 #include "faults/link_watcher.hpp"
 #include "quillbeam/wire/native_messaging.hpp"
 
@@ -15,7 +15,7 @@ namespace quillbeam::testing {
 namespace {
 
 using namespace std::chrono_literals;
-using KillDuringPersist = BridgeFixture;
+using KillDuringPersist = FaultFixture;
 
 constexpr int kills = 40;
 constexpr int statesPerBridge = 60;

@@ -3,7 +3,7 @@
 // next persist writes the values the bridge holds by then.
 #include <filesystem>
 
-#include "bridge/bridge_fixture.hpp"
+#include "faults/fault_fixture.hpp"
 #include "faults/link_watcher.hpp"
 #include "faults/tmpfs_mount.hpp"
 
@@ -13,10 +13,10 @@ namespace {
 const std::string helloReply = R"({"type":"hello","protocol":1,"appVersion":"dev"})";
 const std::string writeFailure = "quillbeam-bridge: couldn't write browser link: ";
 
-class StorageFaults : public BridgeFixture {
+class StorageFaults : public FaultFixture {
  protected:
   void SetUp() override {
-    BridgeFixture::SetUp();
+    FaultFixture::SetUp();
     std::filesystem::create_directories(linkPath().parent_path());
     std::string why;
     mount = TmpfsMount::tryMount(linkPath().parent_path(), 64 * 1024, why);
@@ -24,7 +24,7 @@ class StorageFaults : public BridgeFixture {
   }
   void TearDown() override {
     mount.reset();
-    BridgeFixture::TearDown();
+    FaultFixture::TearDown();
   }
 
   // Lines that report a failed write, with the reason that follows the fixed text.

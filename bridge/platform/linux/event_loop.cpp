@@ -89,10 +89,13 @@ void EventLoop::turn(std::chrono::milliseconds timeout) {
     fail("epoll_wait");
   }
   for (int i = 0; i < count; ++i) {
-    const auto it = watches_.find(events[i].data.u64);
+    // Copied out: epoll_event is packed, so its fields may not be referred to.
+    const uint64_t id = events[i].data.u64;
+    const uint32_t occurred = events[i].events;
+    const auto it = watches_.find(id);
     if (it == watches_.end()) continue;
     const auto ready = it->second;
-    (*ready)(events[i].events);
+    (*ready)(occurred);
   }
 }
 

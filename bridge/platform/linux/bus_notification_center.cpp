@@ -8,37 +8,66 @@
 namespace quillbeam::bridge::platform {
 
 BusNotificationCenter::BusNotificationCenter(SessionBus& bus, MainLoop& loop)
-    : bus_(bus), loop_(loop) {}
+    : bus_(bus), loop_(loop) {
+  bus_.whenSettled([this](sd_bus* connection) { onBusSettled(connection); });
+}
 
 void BusNotificationCenter::addObserver(std::string name,
                                         std::function<void(const Notification&)> block) {
   sd_bus* bus = bus_.get();
-  if (!bus) return;
-  const BusLibrary& lib = bus_.library();
-  const auto route = SignalRoute::of(lib, name);
-  if (!route) return;
+  if (!bus && bus_.state() == SessionBus::State::Off) return;
   auto observer = std::make_unique<Observer>(
       Observer{this, std::move(name),
                std::make_shared<const std::function<void(const Notification&)>>(std::move(block)),
                BusSlotPtr()});
-  // The AddMatch call is queued like any other message, so registering never waits for
-  // the bus; signals match locally as soon as the daemon routes them to us.
-  sd_bus_slot* slot = nullptr;
-  const int r = lib.sd_bus_add_match_async(
-      bus, &slot, route->matchRule().c_str(), &BusNotificationCenter::onSignal,
-      &BusNotificationCenter::onMatchInstalled, observer.get());
-  if (r < 0) {
-    bus_.log("couldn't observe " + observer->name + ": " + std::generic_category().message(-r));
-    return;
-  }
-  observer->slot = ownSlot(lib, slot);
+  if (bus) install(bus, *observer);
   observers_.push_back(std::move(observer));
 }
 
 void BusNotificationCenter::post(
     std::string_view name, const std::optional<std::map<std::string, std::string>>& userInfo) {
-  sd_bus* bus = bus_.get();
-  if (!bus) return;
+  if (sd_bus* bus = bus_.get()) {
+    send(bus, name, userInfo);
+    return;
+  }
+  if (bus_.state() != SessionBus::State::Loading) return;
+  if (waiting_.size() == kMaxWaitingPosts) waiting_.pop_front();
+  waiting_.push_back(WaitingPost{std::string(name), userInfo});
+}
+
+void BusNotificationCenter::flush() {
+  if (sd_bus* bus = bus_.connect()) bus_.library().sd_bus_flush(bus);
+}
+
+void BusNotificationCenter::onBusSettled(sd_bus* bus) {
+  if (bus) {
+    // Matches first: the daemon handles one connection's messages in order.
+    for (auto& observer : observers_) install(bus, *observer);
+    for (const auto& waiting : waiting_) send(bus, waiting.name, waiting.userInfo);
+  }
+  waiting_.clear();
+}
+
+void BusNotificationCenter::install(sd_bus* bus, Observer& observer) {
+  const BusLibrary& lib = bus_.library();
+  const auto route = SignalRoute::of(lib, observer.name);
+  if (!route) return;
+  // The AddMatch call is queued like any other message, so registering never waits for
+  // the bus; signals match locally as soon as the daemon routes them to us.
+  sd_bus_slot* slot = nullptr;
+  const int r = lib.sd_bus_add_match_async(bus, &slot, route->matchRule().c_str(),
+                                           &BusNotificationCenter::onSignal,
+                                           &BusNotificationCenter::onMatchInstalled, &observer);
+  if (r < 0) {
+    bus_.log("couldn't observe " + observer.name + ": " + std::generic_category().message(-r));
+    return;
+  }
+  observer.slot = ownSlot(lib, slot);
+}
+
+void BusNotificationCenter::send(
+    sd_bus* bus, std::string_view name,
+    const std::optional<std::map<std::string, std::string>>& userInfo) {
   const BusLibrary& lib = bus_.library();
   const auto route = SignalRoute::of(lib, name);
   if (!route) return;
@@ -53,10 +82,6 @@ void BusNotificationCenter::post(
   // loop (or for flush). A failure here means the connection is going away, which the
   // bus reports itself.
   lib.sd_bus_send(bus, raw, nullptr);
-}
-
-void BusNotificationCenter::flush() {
-  if (sd_bus* bus = bus_.get()) bus_.library().sd_bus_flush(bus);
 }
 
 int BusNotificationCenter::onSignal(sd_bus_message* message, void* self, sd_bus_error*) noexcept {

@@ -51,7 +51,7 @@ std::string errorText(const sd_bus_error* error) {
 BusWorkspace::BusWorkspace(SessionBus& bus, MainLoop& loop) : bus_(bus), loop_(loop) {}
 
 bool BusWorkspace::isRunning(std::string_view bundleID) {
-  sd_bus* bus = bus_.get();
+  sd_bus* bus = bus_.connect();
   if (!bus) return false;
   const BusLibrary& lib = bus_.library();
   const std::string name(bundleID);
@@ -62,7 +62,7 @@ bool BusWorkspace::isRunning(std::string_view bundleID) {
 }
 
 std::optional<AppLocation> BusWorkspace::locate(std::string_view bundleID) {
-  sd_bus* bus = bus_.get();
+  sd_bus* bus = bus_.connect();
   if (!bus) return std::nullopt;
   const BusLibrary& lib = bus_.library();
   const auto reply = callDaemon(lib, bus, "ListActivatableNames", nullptr, nullptr);
@@ -101,7 +101,7 @@ void BusWorkspace::startService(const std::string& name, Completion completion) 
   auto fail = [this, &completion](std::string text) {
     loop_.post([completion = std::move(completion), text = std::move(text)] { completion(text); });
   };
-  sd_bus* bus = bus_.get();
+  sd_bus* bus = bus_.connect();
   if (!bus) return fail("the session bus is not available");
   const BusLibrary& lib = bus_.library();
 

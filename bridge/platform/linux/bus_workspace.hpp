@@ -11,7 +11,8 @@ namespace quillbeam::bridge::platform {
 // The workspace on the session bus: an app runs while it owns the bus name equal to its
 // bundle identifier; an installed app is an activatable name, started by D-Bus
 // activation (which never raises a window). A bundle directory is started by running
-// its executable as a detached process.
+// its executable as a detached process. The bus calls bring the bus up first when its
+// library is still loading; a bundle needs no bus.
 class BusWorkspace final : public Workspace {
  public:
   BusWorkspace(SessionBus& bus, MainLoop& loop);

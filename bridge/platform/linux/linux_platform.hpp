@@ -14,7 +14,8 @@
 namespace quillbeam::bridge::platform {
 
 // The desktop services on Linux: one epoll main loop with the session bus attached.
-// Lives as long as the process uses the services; parts are destroyed bus first.
+// Lives as long as the process uses the services; the bus outlives its users, and the
+// loop outlives the bus.
 class LinuxPlatform {
  public:
   // `busAddress` absent or empty: no session bus. `log` hears, once, why notifications
@@ -40,7 +41,7 @@ class LinuxPlatform {
 };
 
 // The platform on the session bus named by DBUS_SESSION_BUS_ADDRESS. Returns at once:
-// the bus handshake completes on the loop.
+// libsystemd loads on a thread of its own, and the bus handshake completes on the loop.
 std::unique_ptr<LinuxPlatform> makeLinuxPlatform(std::function<void(std::string_view)> log);
 
 }  // namespace quillbeam::bridge::platform

@@ -1,42 +1,61 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/linux/bus_library.hpp"
 #include "platform/linux/bus_loop_binding.hpp"
 #include "platform/linux/event_loop.hpp"
 #include "platform/linux/handles.hpp"
+#include "platform/linux/library_loader.hpp"
 
 namespace quillbeam::bridge::platform {
 
-// Loads the bus library, or throws std::runtime_error with the reason.
-using BusLibraryLoader = std::function<std::unique_ptr<const BusLibrary>()>;
-
-// The connection to the session bus, shared by notifications and workspace. It connects
-// without waiting: messages sent before the handshake completes are queued and leave
-// after it. When there is no bus, or it cannot be reached, or it goes away later, the
-// connection is off for good: users see a null bus and skip their work, and `log` hears
-// why, once. Main thread only.
+// The connection to the session bus, shared by notifications and workspace. Nothing of
+// it is on the start-up path: the library loads on a thread of its own, and once it is
+// there the loop connects without waiting for the handshake (messages sent before it
+// completes are queued by sd-bus and leave after it). A caller that needs the bus before
+// then asks connect(). When there is no bus, the library cannot be loaded, the bus cannot
+// be reached, or it goes away later, the connection is off for good: users see a null bus
+// and skip their work, and `log` hears why, once. Main thread only.
 class SessionBus {
  public:
   using Log = std::function<void(std::string_view)>;
+  enum class State { Loading, Up, Off };
+
+  // How long connect() waits for the library: it loads in milliseconds, so this only
+  // keeps a stuck loader from hanging the bridge.
+  static constexpr std::chrono::milliseconds kLoadWait{5000};
 
   // `address` is a D-Bus address (what DBUS_SESSION_BUS_ADDRESS holds); absent or empty
-  // means there is no session bus.
+  // means there is no session bus, and nothing is loaded.
   SessionBus(EventLoop& loop, const std::optional<std::string>& address, Log log,
-             const BusLibraryLoader& load);
+             BusLibraryLoader load);
   SessionBus(const SessionBus&) = delete;
   SessionBus& operator=(const SessionBus&) = delete;
+  ~SessionBus();
 
-  // The live connection, or null when the bus is off.
-  sd_bus* get() const { return off_ ? nullptr : bus_.get(); }
+  State state() const { return state_; }
+
+  // The live connection, or null while the library loads or when the bus is off.
+  sd_bus* get() const { return state_ == State::Up ? bus_.get() : nullptr; }
+
+  // The live connection, brought up first if the library is still loading (waiting for
+  // it at most kLoadWait); null when the bus is off.
+  sd_bus* connect();
 
   // The functions to use the connection with; only while get() gives one.
   const BusLibrary& library() const { return *library_; }
+
+  // Runs `settled` once, on the main thread, when the connection comes up (with it,
+  // before anything else is sent on it) or turns out to be off (with null); at once when
+  // that is known already. It must not outlive whoever gave it.
+  void whenSettled(std::function<void(sd_bus*)> settled);
 
   // Reports a problem that leaves the bus in use.
   void log(std::string_view line) const {
@@ -47,19 +66,25 @@ class SessionBus {
   void turnOff(std::string_view reason);
 
  private:
-  void connect(const std::string& address);
+  void finishLoading(std::chrono::milliseconds wait);
+  void start();
+  void settle();
   void release();
   static int onFilter(sd_bus_message* message, void* self, sd_bus_error* error) noexcept;
 
   EventLoop& loop_;
   Log log_;
-  bool off_ = false;
+  std::string address_;
+  State state_ = State::Loading;
   std::unique_ptr<const BusLibrary> library_;
   BusPtr bus_;
   BusSlotPtr filter_;
   std::unique_ptr<BusLoopBinding> binding_;
+  std::vector<std::function<void(sd_bus*)>> settled_;
   // Blocks posted to the loop reach this object only while it lives.
   std::shared_ptr<SessionBus*> self_ = std::make_shared<SessionBus*>(this);
+  // Last, so that its thread is joined before anything it hands over to goes away.
+  std::unique_ptr<LibraryLoader> loader_;
 };
 
 }  // namespace quillbeam::bridge::platform

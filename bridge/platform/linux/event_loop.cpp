@@ -127,7 +127,10 @@ void EventLoop::runPosted() {
     std::lock_guard guard(lock_);
     batch.swap(queue_);
   }
-  for (auto& block : batch) block();
+  for (auto& block : batch) {
+    block();
+    ++blocksRun_;
+  }
 }
 
 }  // namespace quillbeam::bridge::platform

@@ -76,6 +76,9 @@ class EventLoop final : public MainLoop {
   // Turns taken so far; lets a test see that an idle loop sleeps.
   uint64_t turns() const { return turns_; }
 
+  // Posted blocks run so far. Main thread.
+  uint64_t blocksRun() const { return blocksRun_; }
+
   // Main thread. `ready` runs on the loop with the events that occurred while `fd` stays
   // open and the watch lives; it may destroy any watch, its own included. Throws
   // std::system_error when the descriptor cannot be watched.
@@ -95,6 +98,7 @@ class EventLoop final : public MainLoop {
   std::map<uint64_t, std::shared_ptr<std::function<void()>>> hooks_;
   uint64_t nextId_ = 1;
   uint64_t turns_ = 0;
+  uint64_t blocksRun_ = 0;
   bool quit_ = false;
   UniqueFd wakeFd_;
   std::unique_ptr<Watch> wakeWatch_;  // declared after the maps it erases itself from

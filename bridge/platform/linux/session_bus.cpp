@@ -14,7 +14,7 @@ std::string describe(int negativeErrno) {
 }  // namespace
 
 SessionBus::SessionBus(EventLoop& loop, const std::optional<std::string>& address, Log log,
-                       BusLibraryLoader load)
+                       BusLibraryLoader load, std::chrono::milliseconds loadDelay)
     : loop_(loop), log_(std::move(log)) {
   if (!address || address->empty()) {
     turnOff("DBUS_SESSION_BUS_ADDRESS is not set");
@@ -24,14 +24,24 @@ SessionBus::SessionBus(EventLoop& loop, const std::optional<std::string>& addres
   try {
     // The loader hands over through the loop, unless connect() needs the library first.
     loader_ = std::make_unique<LibraryLoader>(
-        std::move(load), [loop = &loop_, self = std::weak_ptr(self_)] {
+        std::move(load),
+        [loop = &loop_, self = std::weak_ptr(self_)] {
           loop->post([self] {
             if (const auto bus = self.lock()) (*bus)->finishLoading(std::chrono::milliseconds(0));
           });
-        });
+        },
+        loadDelay);
   } catch (const std::system_error& e) {
     turnOff(std::string("couldn't start loading ") + BusLibrary::kSoname + ": " + e.what());
+    return;
   }
+  // The first posted work of the bridge is the browser's first message: once it has
+  // been handled, the loop is about to wait again and the library may load.
+  firstWork_ = loop_.beforeWait([this] {
+    if (loop_.blocksRun() == 0) return;
+    if (loader_) loader_->begin();
+    firstWork_.reset();
+  });
 }
 
 SessionBus::~SessionBus() {
@@ -61,6 +71,7 @@ void SessionBus::finishLoading(std::chrono::milliseconds wait) {
   }
   // Its thread has nothing left but telling the loop.
   loader_.reset();
+  firstWork_.reset();
   if (!outcome->library) {
     turnOff(outcome->error);
     return;

@@ -17,8 +17,9 @@
 namespace quillbeam::bridge::platform {
 
 // The connection to the session bus, shared by notifications and workspace. Nothing of
-// it is on the start-up path: the library loads on a thread of its own, and once it is
-// there the loop connects without waiting for the handshake (messages sent before it
+// it is on the start-up path: the library loads on a thread of its own once the loop has
+// done its first work (answered the browser's hello) or kLoadDelay passed, and once it
+// is there the loop connects without waiting for the handshake (messages sent before it
 // completes are queued by sd-bus and leave after it). A caller that needs the bus before
 // then asks connect(). When there is no bus, the library cannot be loaded, the bus cannot
 // be reached, or it goes away later, the connection is off for good: users see a null bus
@@ -28,6 +29,8 @@ class SessionBus {
   using Log = std::function<void(std::string_view)>;
   enum class State { Loading, Up, Off };
 
+  // When the library loads if the loop has had no work by then.
+  static constexpr std::chrono::milliseconds kLoadDelay{50};
   // How long connect() waits for the library: it loads in milliseconds, so this only
   // keeps a stuck loader from hanging the bridge.
   static constexpr std::chrono::milliseconds kLoadWait{5000};
@@ -35,7 +38,7 @@ class SessionBus {
   // `address` is a D-Bus address (what DBUS_SESSION_BUS_ADDRESS holds); absent or empty
   // means there is no session bus, and nothing is loaded.
   SessionBus(EventLoop& loop, const std::optional<std::string>& address, Log log,
-             BusLibraryLoader load);
+             BusLibraryLoader load, std::chrono::milliseconds loadDelay = kLoadDelay);
   SessionBus(const SessionBus&) = delete;
   SessionBus& operator=(const SessionBus&) = delete;
   ~SessionBus();
@@ -81,6 +84,7 @@ class SessionBus {
   BusSlotPtr filter_;
   std::unique_ptr<BusLoopBinding> binding_;
   std::vector<std::function<void(sd_bus*)>> settled_;
+  std::unique_ptr<EventLoop::Hook> firstWork_;  // lets the loader begin after the first work
   // Blocks posted to the loop reach this object only while it lives.
   std::shared_ptr<SessionBus*> self_ = std::make_shared<SessionBus*>(this);
   // Last, so that its thread is joined before anything it hands over to goes away.

@@ -12,6 +12,7 @@
 
 #include "fuzz_check.hpp"
 #include "quillbeam/json/decoding_error.hpp"
+#include "quillbeam/json/json_writer.hpp"
 #include "quillbeam/json/strict_json.hpp"
 
 namespace quillbeam::fuzz {
@@ -40,6 +41,13 @@ std::optional<T> checkRoundTrip(std::string_view text) {
   const T second = decodeRecord<T>(encoded);
   FUZZ_CHECK(second == *first);
   FUZZ_CHECK(json::compact(second.toJson()) == encoded);
+  // Records that also write themselves straight to text (what goes to the file and the
+  // pipe) must agree with their document form.
+  if constexpr (requires(const T& t, json::Writer& w) { t.writeJson(w); }) {
+    const std::string written = json::encode(*first);
+    FUZZ_CHECK(decodeRecord<T>(written) == *first);
+    FUZZ_CHECK(json::encode(decodeRecord<T>(written)) == written);
+  }
   return first;
 }
 

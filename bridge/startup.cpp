@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "companion_launcher.hpp"
+#include "input_backlog.hpp"
 #include "input_reader.hpp"
 #include "log.hpp"
 #include "message_handler.hpp"
@@ -44,11 +45,20 @@ int run(int argc, char** argv) {
   center.addObserver(CompanionNotification::command,
                      [&handler](const platform::Notification& n) { handler.onCommand(n); });
 
-  std::thread([&loop, &handler, &center] {
+  // A queued message costs its bytes plus the block around it.
+  constexpr size_t perMessageOverhead = 512;
+  InputBacklog backlog(16u * 1024u * 1024u);
+
+  std::thread([&loop, &handler, &center, &backlog] {
     readInput(
         STDIN_FILENO,
-        [&loop, &handler](ByteString&& message) {
-          loop.post([&handler, message = std::move(message)] { handler.handle(message); });
+        [&loop, &handler, &backlog](ByteString&& message) {
+          const size_t cost = message.size() + perMessageOverhead;
+          backlog.admit(cost);
+          loop.post([&handler, &backlog, cost, message = std::move(message)] {
+            handler.handle(message);
+            backlog.release(cost);
+          });
         },
         [&loop, &handler, &center] {
           loop.post([&handler, &center] {

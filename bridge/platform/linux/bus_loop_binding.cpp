@@ -64,14 +64,14 @@ void BusLoopBinding::prepare() {
 
 void BusLoopBinding::arm(uint64_t deadlineUsec) {
   if (armedAt_ == deadlineUsec) return;
-  itimerspec spec{};  // all zero disarms
+  itimerspec expiry{};  // all zero disarms
   if (deadlineUsec != kNoDeadline) {
     // Zero would disarm; a deadline due at once becomes the earliest instant there is.
     const uint64_t at = std::max<uint64_t>(deadlineUsec, 1);
-    spec.it_value.tv_sec = static_cast<time_t>(at / 1'000'000);
-    spec.it_value.tv_nsec = static_cast<long>(at % 1'000'000 * 1000);
+    expiry.it_value.tv_sec = static_cast<time_t>(at / 1'000'000);
+    expiry.it_value.tv_nsec = static_cast<long>(at % 1'000'000 * 1000);
   }
-  if (timerfd_settime(timer_.get(), TFD_TIMER_ABSTIME, &spec, nullptr) == 0) {
+  if (timerfd_settime(timer_.get(), TFD_TIMER_ABSTIME, &expiry, nullptr) == 0) {
     armedAt_ = deadlineUsec;
   }
 }

@@ -38,6 +38,13 @@ std::optional<BrowserLink> EndToEndTest::waitForConversation() {
     ADD_FAILURE() << "the extension never reported the host's hello; the link file holds "
                   << (run->link() ? run->link()->encode() : std::string("nothing")) << "\n"
                   << run->bridgeDiagnostics();
+    return link;
+  }
+  // The bridge subscribes to commands before its first signal leaves, so a companion that
+  // has seen a signal knows its commands will be heard; before that they may be missed.
+  if (!run->listener().waitForCount(1, patience)) {
+    ADD_FAILURE() << "the bridge never signalled on the bus\n" << run->bridgeDiagnostics();
+    return std::nullopt;
   }
   return link;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 
 #include "platform/linux/session_bus.hpp"
@@ -11,13 +12,15 @@ namespace quillbeam::bridge::platform {
 // The workspace on the session bus: an app runs while it owns the bus name equal to its
 // bundle identifier; an installed app is an activatable name, started by D-Bus
 // activation (which never raises a window). A bundle directory is started by running
-// its executable as a detached process. The bus calls bring the bus up first when its
-// library is still loading; a bundle needs no bus.
+// its executable as a detached process, which needs no bus.
 class BusWorkspace final : public Workspace {
  public:
   BusWorkspace(SessionBus& bus, MainLoop& loop);
 
-  // Asks the bus synchronously, waiting at most a short while; false when it cannot tell.
+  // Replies from the local daemon take microseconds; this only bounds a hung daemon.
+  static constexpr std::chrono::milliseconds kQueryTimeout{2000};
+
+  // Asks the bus synchronously, waiting at most kQueryTimeout; false when it cannot tell.
   bool isRunning(std::string_view bundleID) override;
   std::optional<AppLocation> locate(std::string_view bundleID) override;
   // A registered app completes on the main loop with the bus's error text; a bundle

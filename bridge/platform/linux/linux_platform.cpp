@@ -6,9 +6,8 @@
 namespace quillbeam::bridge::platform {
 
 LinuxPlatform::LinuxPlatform(std::function<void(std::string_view)> log,
-                             const std::optional<std::string>& busAddress,
-                             const BusLibraryLoader& loadLibrary)
-    : bus_(loop_, busAddress, std::move(log), loadLibrary),
+                             const std::optional<std::string>& busAddress)
+    : bus_(loop_, busAddress, std::move(log)),
       notifications_(bus_, loop_),
       workspace_(bus_, loop_) {}
 

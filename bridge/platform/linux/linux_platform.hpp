@@ -19,10 +19,9 @@ namespace quillbeam::bridge::platform {
 class LinuxPlatform {
  public:
   // `busAddress` absent or empty: no session bus. `log` hears, once, why notifications
-  // are off. `loadLibrary` provides sd-bus (tests stand in their own).
-  LinuxPlatform(
-      std::function<void(std::string_view)> log, const std::optional<std::string>& busAddress,
-      const BusLibraryLoader& loadLibrary = [] { return BusLibrary::load(); });
+  // are off.
+  LinuxPlatform(std::function<void(std::string_view)> log,
+                const std::optional<std::string>& busAddress);
   LinuxPlatform(const LinuxPlatform&) = delete;
   LinuxPlatform& operator=(const LinuxPlatform&) = delete;
 
@@ -41,7 +40,7 @@ class LinuxPlatform {
 };
 
 // The platform on the session bus named by DBUS_SESSION_BUS_ADDRESS. Returns at once:
-// libsystemd loads on a thread of its own, and the bus handshake completes on the loop.
+// the bus handshake completes on the loop.
 std::unique_ptr<LinuxPlatform> makeLinuxPlatform(std::function<void(std::string_view)> log);
 
 }  // namespace quillbeam::bridge::platform

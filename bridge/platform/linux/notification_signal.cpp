@@ -1,11 +1,10 @@
 #include "platform/linux/notification_signal.hpp"
 
-#include <cstring>
+#include "platform/linux/dbus/names.hpp"
 
 namespace quillbeam::bridge::platform {
 
-std::optional<SignalRoute> SignalRoute::of(const BusLibrary& library,
-                                           std::string_view notificationName) {
+std::optional<SignalRoute> SignalRoute::of(std::string_view notificationName) {
   const auto dot = notificationName.rfind('.');
   if (dot == std::string_view::npos) return std::nullopt;
   SignalRoute route;
@@ -15,9 +14,8 @@ std::optional<SignalRoute> SignalRoute::of(const BusLibrary& library,
   for (char& c : route.path) {
     if (c == '.') c = '/';
   }
-  if (library.sd_bus_interface_name_is_valid(route.interface.c_str()) <= 0 ||
-      library.sd_bus_member_name_is_valid(route.member.c_str()) <= 0 ||
-      library.sd_bus_object_path_is_valid(route.path.c_str()) <= 0) {
+  if (!dbus::isInterfaceName(route.interface) || !dbus::isMemberName(route.member) ||
+      !dbus::isObjectPath(route.path)) {
     return std::nullopt;
   }
   return route;
@@ -28,44 +26,50 @@ std::string SignalRoute::matchRule() const {
   return "type='signal',interface='" + interface + "',member='" + member + "'";
 }
 
-int appendUserInfo(const BusLibrary& library, sd_bus_message* message,
-                   const std::map<std::string, std::string>& userInfo) {
-  int r = library.sd_bus_message_open_container(message, 'a', "{sv}");
-  for (auto it = userInfo.begin(); r >= 0 && it != userInfo.end(); ++it) {
-    r = library.sd_bus_message_append(message, "{sv}", it->first.c_str(), "s", it->second.c_str());
+std::optional<dbus::Message> notificationSignal(
+    const SignalRoute& route, const std::optional<std::map<std::string, std::string>>& userInfo) {
+  dbus::Message signal = dbus::Message::signal(route.path, route.interface, route.member);
+  if (!userInfo) return signal;
+  signal.signature = "a{sv}";
+  dbus::Writer body(signal.body);
+  const auto entries = body.beginArray(8);
+  for (const auto& [key, value] : *userInfo) {
+    if (!dbus::isValidText(key) || !dbus::isValidText(value)) return std::nullopt;
+    body.align(8);
+    body.string(key);
+    body.signature("s");
+    body.string(value);
   }
-  if (r >= 0) r = library.sd_bus_message_close_container(message);
-  return r;
+  body.endArray(entries);
+  return signal;
 }
 
-std::optional<UserInfo> readUserInfo(const BusLibrary& library, sd_bus_message* message) {
-  const char* signature = library.sd_bus_message_get_signature(message, 1);
-  if (!signature || std::strcmp(signature, "a{sv}") != 0) return std::nullopt;
-  if (library.sd_bus_message_rewind(message, 1) < 0) return std::nullopt;
-  if (library.sd_bus_message_enter_container(message, 'a', "{sv}") <= 0) return std::nullopt;
-  UserInfo info;
-  int r = 0;
-  while ((r = library.sd_bus_message_enter_container(message, 'e', "sv")) > 0) {
-    const char* key = nullptr;
-    const char* contents = nullptr;
-    if (library.sd_bus_message_read_basic(message, 's', &key) < 0 ||
-        library.sd_bus_message_peek_type(message, nullptr, &contents) < 0) {
-      return std::nullopt;
+std::optional<UserInfo> readUserInfo(const dbus::Message& signal) {
+  if (signal.signature != "a{sv}") return std::nullopt;
+  try {
+    dbus::Reader body = signal.bodyReader();
+    const size_t end = body.beginArray(8);
+    UserInfo info;
+    while (body.position() < end) {
+      body.align(8);
+      std::string key(body.string());
+      const std::string_view type = body.signature();
+      std::optional<std::string> text;
+      if (type == "s") {
+        text = std::string(body.string());
+      } else if (type.empty() || dbus::completeTypeLength(type) != type.size()) {
+        return std::nullopt;
+      } else {
+        body.skip(type);
+      }
+      // A key given twice keeps its last value.
+      info.insert_or_assign(std::move(key), std::move(text));
     }
-    std::optional<std::string> text;
-    if (contents && std::strcmp(contents, "s") == 0) {
-      const char* value = nullptr;
-      if (library.sd_bus_message_read(message, "v", "s", &value) < 0) return std::nullopt;
-      text = value;
-    } else if (library.sd_bus_message_skip(message, "v") < 0) {
-      return std::nullopt;
-    }
-    // A key given twice keeps its last value.
-    info.insert_or_assign(key, std::move(text));
-    if (library.sd_bus_message_exit_container(message) < 0) return std::nullopt;
+    if (body.position() != end || !body.atEnd()) return std::nullopt;
+    return info;
+  } catch (const dbus::ProtocolError&) {
+    return std::nullopt;
   }
-  if (r < 0) return std::nullopt;
-  return info;
 }
 
 }  // namespace quillbeam::bridge::platform

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/linux/bus_library.hpp"
+#include "platform/linux/dbus/message.hpp"
 
 namespace quillbeam::bridge::platform {
 
@@ -17,8 +17,7 @@ struct SignalRoute {
   std::string member;
 
   // Absent when the name does not make a valid interface, member and path.
-  static std::optional<SignalRoute> of(const BusLibrary& library,
-                                       std::string_view notificationName);
+  static std::optional<SignalRoute> of(std::string_view notificationName);
 
   // The bus match rule for this signal from any sender and any path.
   std::string matchRule() const;
@@ -26,13 +25,14 @@ struct SignalRoute {
 
 using UserInfo = std::map<std::string, std::optional<std::string>>;
 
-// Appends user info as the signal body: one a{sv} whose values are strings.
-int appendUserInfo(const BusLibrary& library, sd_bus_message* message,
-                   const std::map<std::string, std::string>& userInfo);
+// The signal for a notification: user info travels as one a{sv} whose values are
+// strings. Absent when an entry is not text the bus can carry (invalid UTF-8 or NUL).
+std::optional<dbus::Message> notificationSignal(
+    const SignalRoute& route, const std::optional<std::map<std::string, std::string>>& userInfo);
 
 // Reads the user info of a received signal. Only a body of exactly one a{sv} carries any;
 // an empty body or any other shape gives none. A value that is not a string gives an
 // entry without text.
-std::optional<UserInfo> readUserInfo(const BusLibrary& library, sd_bus_message* message);
+std::optional<UserInfo> readUserInfo(const dbus::Message& signal);
 
 }  // namespace quillbeam::bridge::platform

@@ -12,7 +12,6 @@
 #include <thread>
 #include <vector>
 
-#include "gated_loader.hpp"
 #include "loop_driver.hpp"
 #include "platform/linux/linux_platform.hpp"
 #include "platform/linux/notification_signal.hpp"
@@ -28,7 +27,6 @@ using quillbeam::testing::BusListener;
 using quillbeam::testing::PrivateBus;
 using quillbeam::testing::SignalRoute;
 using ::testing::ElementsAre;
-using testing::GatedLoader;
 using ::testing::HasSubstr;
 using testing::LogLines;
 using testing::runUntil;
@@ -85,9 +83,8 @@ TEST_F(NotificationsOnABus, PostWithUserInfoCarriesItAsStringVariants) {
   EXPECT_EQ(signal.json, R"({"type":"open-quit"})");
 }
 
-// Posted straight after construction, while the library loads or the handshake is still
-// in flight: the signals wait for the connection, then sd-bus queues them behind Hello
-// and sends them once the loop completes the handshake.
+// Posted straight after construction, while the handshake is still in flight: the
+// signals are pipelined behind it.
 TEST_F(NotificationsOnABus, PostBeforeTheHandshakeCompletesStillArrives) {
   listener->subscribe(kState);
   for (int i = 0; i < 3; ++i) platform->notifications().post(kState, std::nullopt);
@@ -105,8 +102,7 @@ TEST_F(NotificationsOnABus, FlushSendsWhatIsQueuedWithoutTheLoopRunning) {
 TEST_F(NotificationsOnABus, EverySignalPostedBeforeExitLeavesAfterFlush) {
   listener->subscribe(kState);
   // A separate process posts right after start-up, flushes and ends with _exit, as the
-  // bridge does at the end of its input. It is not linked against libsystemd, so its
-  // flush also waits for the library to load.
+  // bridge does at the end of its input.
   std::vector<std::string> environment;
   for (char** e = environ; *e; ++e) {
     if (std::string_view(*e).rfind("DBUS_SESSION_BUS_ADDRESS=", 0) != 0)
@@ -262,14 +258,13 @@ struct NoBusCase {
   const char* label;
   std::optional<std::string> address;
   const char* reason;
-  BusLibraryLoader load = [] { return BusLibrary::load(); };
 };
 
 class WithoutABus : public ::testing::TestWithParam<NoBusCase> {};
 
 TEST_P(WithoutABus, SaysSoOnceAndEverythingElseStillWorks) {
   LogLines log;
-  LinuxPlatform platform(log.sink(), GetParam().address, GetParam().load);
+  LinuxPlatform platform(log.sink(), GetParam().address);
   auto& center = platform.notifications();
   int commands = 0;
   center.addObserver(kCommand, [&](const Notification&) { ++commands; });
@@ -300,104 +295,25 @@ INSTANTIATE_TEST_SUITE_P(
         NoBusCase{"NoSocket", std::string("unix:path=/nonexistent/quillbeam/bus"),
                   "couldn't connect to the session bus: No such file or directory"},
         NoBusCase{"Garbage", std::string("not-an-address"), "couldn't connect to the session bus"},
-        NoBusCase{"NoLibrary", std::string("unix:path=/nonexistent/quillbeam/bus"),
-                  "couldn't load libquillbeam-missing.so.0: "
-                  "libquillbeam-missing.so.0: cannot open shared object file",
-                  [] { return BusLibrary::load("libquillbeam-missing.so.0"); }},
-        NoBusCase{"LibraryWithoutSdBus", std::string("unix:path=/nonexistent/quillbeam/bus"),
-                  "undefined symbol: sd_bus_new", [] { return BusLibrary::load("libm.so.6"); }}),
+        NoBusCase{"NoUnixSocket", std::string("tcp:host=localhost,port=1"),
+                  "couldn't connect to the session bus: the bus address names no Unix socket"},
+        NoBusCase{"PathTooLong", "unix:path=/" + std::string(200, 'x'),
+                  "couldn't connect to the session bus: File name too long"}),
     [](const auto& info) { return std::string(info.param.label); });
-
-// --- While the library is still loading ---------------------------------------------------
-
-class BeforeTheLibraryLoads : public ::testing::Test {
- protected:
-  void SetUp() override {
-    listener = std::make_unique<BusListener>(bus.address());
-    platform = std::make_unique<LinuxPlatform>(log.sink(), bus.address(), gate.loader());
-    ASSERT_EQ(platform->sessionBus().state(), SessionBus::State::Loading);
-  }
-  void TearDown() override {
-    gate.open();
-    platform.reset();
-    EXPECT_THAT(log.lines(), ::testing::IsEmpty());
-  }
-
-  std::vector<std::string> texts() const {
-    std::vector<std::string> result;
-    for (const auto& signal : listener->received()) result.push_back(signal.json.value_or("-"));
-    return result;
-  }
-  void postIndexed(size_t from, size_t to) {
-    for (size_t i = from; i < to; ++i) {
-      platform->notifications().post(
-          kState, std::map<std::string, std::string>{{"json", std::to_string(i)}});
-    }
-  }
-  static std::vector<std::string> indices(size_t from, size_t to) {
-    std::vector<std::string> result;
-    for (size_t i = from; i < to; ++i) result.push_back(std::to_string(i));
-    return result;
-  }
-
-  PrivateBus bus;
-  LogLines log;
-  GatedLoader gate;
-  std::unique_ptr<BusListener> listener;
-  std::unique_ptr<LinuxPlatform> platform;
-};
-
-TEST_F(BeforeTheLibraryLoads, WaitingPostsLeaveInOrderOnceTheBusIsUpAndLaterOnesFollow) {
-  listener->subscribe(kState);
-  postIndexed(0, 10);
-  gate.open();
-  auto& loop = platform->eventLoop();
-  ASSERT_TRUE(runUntil(loop, [&] { return platform->sessionBus().get() != nullptr; }));
-  postIndexed(10, 20);
-  ASSERT_TRUE(runUntil(loop, [&] { return listener->received().size() >= 20; }));
-  EXPECT_EQ(texts(), indices(0, 20));
-}
-
-TEST_F(BeforeTheLibraryLoads, FlushWaitsForTheLibraryAndDeliversEverything) {
-  listener->subscribe(kState);
-  postIndexed(0, 5);
-  std::thread opener([this] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    gate.open();
-  });
-  // The loop never runs: flush alone loads, connects and sends.
-  platform->notifications().flush();
-  opener.join();
-  EXPECT_TRUE(listener->waitForCount(5));
-  EXPECT_EQ(texts(), indices(0, 5));
-}
 
 // The bridge registers its command observer at start-up and a companion that sees its
 // first signal may send a command at once: the match must be in place by then.
-TEST_F(BeforeTheLibraryLoads, AnObserverAddedBeforeHearsCommandsSentOnceOurFirstSignalIsSeen) {
+TEST_F(NotificationsOnABus, AnObserverAddedFirstHearsCommandsSentOnceOurFirstSignalIsSeen) {
   std::vector<Notification> seen;
   platform->notifications().addObserver(kCommand,
                                         [&](const Notification& n) { seen.push_back(n); });
   listener->subscribe(kState);
   platform->notifications().post(kState, std::nullopt);
-  gate.open();
   auto& loop = platform->eventLoop();
   ASSERT_TRUE(runUntil(loop, [&] { return listener->received().size() == 1; }));
   listener->emit(kCommand, std::map<std::string, std::string>{{"json", R"({"type":"x"})"}});
   ASSERT_TRUE(runUntil(loop, [&] { return seen.size() == 1; }));
   EXPECT_EQ(seen[0].userInfo.value().at("json"), R"({"type":"x"})");
-}
-
-TEST_F(BeforeTheLibraryLoads, OnlyTheNewestWaitingPostsAreKept) {
-  constexpr size_t kMax = BusNotificationCenter::kMaxWaitingPosts;
-  listener->subscribe(kState);
-  postIndexed(0, kMax + 10);
-  gate.open();
-  auto& loop = platform->eventLoop();
-  ASSERT_TRUE(runUntil(loop, [&] { return listener->received().size() >= kMax; }));
-  runUntil(
-      loop, [] { return false; }, std::chrono::milliseconds(100));
-  EXPECT_EQ(texts(), indices(10, kMax + 10));
 }
 
 TEST(BusGoingAway, TurnsNotificationsOffOnceWithoutSpinningOrStoppingTheLoop) {

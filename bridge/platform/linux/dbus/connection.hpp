@@ -1,0 +1,100 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/linux/dbus/message.hpp"
+#include "platform/linux/event_loop.hpp"
+#include "platform/linux/unique_fd.hpp"
+
+namespace quillbeam::bridge::platform::dbus {
+
+// A client connection to a message bus, on the main loop. Opening it never waits for the
+// bus: the socket connects, and the handshake and Hello are queued ahead of everything
+// the caller sends, all pipelined, so the first signal can leave at once. Messages are
+// written as soon as the socket takes them; the rest waits for the loop (or flush).
+// When the connection fails for any reason it closes for good and says why, once.
+// Main thread only.
+class Connection {
+ public:
+  using Closed = std::function<void(std::string_view reason)>;
+  using Handler = std::function<void(const Message&)>;
+
+  // Output waiting beyond this means the bus stopped reading us; the connection closes
+  // rather than grow without bound.
+  static constexpr size_t kMaxPendingOutput = 16u * 1024u * 1024u;
+  // Larger incoming messages are skipped unread: none we handle comes near it.
+  static constexpr size_t kMaxIncomingMessage = 16u * 1024u * 1024u;
+  // Error name of the replies made here for calls the connection could not complete.
+  static constexpr const char* kDisconnectedError = "org.freedesktop.DBus.Error.Disconnected";
+
+  // Connects to the first Unix socket of `address` (a D-Bus address) that accepts.
+  // Throws std::runtime_error with the reason when none does. `closed` hears why the
+  // connection closed, once, on the loop.
+  Connection(EventLoop& loop, std::string_view address, Closed closed);
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+  ~Connection();
+
+  bool isOpen() const { return static_cast<bool>(socket_); }
+
+  // Receives every signal routed to us, in order.
+  void onSignal(Handler handler) { signal_ = std::move(handler); }
+
+  // Sends `message` with the next serial.
+  void send(Message message);
+
+  // Sends a method call whose reply (a return or an error) goes to `reply`, on the loop;
+  // when the connection closes first, `reply` gets an error made here.
+  void call(Message message, Handler reply);
+
+  // Sends a method call and waits at most `timeout` for its reply; absent on timeout or
+  // when the connection closes. Messages read meanwhile are handled afterwards, on the
+  // loop, in the order they came.
+  std::optional<Message> callAndWait(Message message, std::chrono::milliseconds timeout);
+
+  // Returns once the bus has taken everything sent so far, or `timeout` passed.
+  void flush(std::chrono::milliseconds timeout);
+
+ private:
+  uint32_t queue(Message& message);
+  void writeSome();
+  void readSome(size_t budget);
+  void takeHandshakeReply();
+  void takeMessages();
+  void dispatch();
+  void handle(const Message& message);
+  void dispatchLater();
+  void updateInterest();
+  void close(std::string_view reason);
+  static Message disconnectedReply(uint32_t serial);
+
+  EventLoop& loop_;
+  Closed closed_;
+  Handler signal_;
+  UniqueFd socket_;
+  std::unique_ptr<EventLoop::Watch> watch_;
+  uint32_t lastSerial_ = 0;
+  bool authenticated_ = false;
+  bool confirmed_ = true;  // whether the bus is known to have taken all we sent
+  std::string output_;
+  size_t outputStart_ = 0;
+  std::string input_;
+  size_t inputStart_ = 0;
+  size_t skipping_ = 0;  // bytes of an oversized message still to drop
+  std::deque<Message> inbox_;
+  std::map<uint32_t, Handler> replies_;
+  bool dispatchPosted_ = false;
+  // Blocks posted to the loop reach this object only while it lives.
+  std::shared_ptr<Connection*> self_ = std::make_shared<Connection*>(this);
+};
+
+}  // namespace quillbeam::bridge::platform::dbus

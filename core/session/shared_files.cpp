@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <system_error>
@@ -73,13 +74,19 @@ std::optional<std::string> readRegularFile(const std::filesystem::path& path) {
 
 std::filesystem::path homeDirectory() {
   if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') return home;
-  long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
-  std::vector<char> buffer(size > 0 ? static_cast<size_t>(size) : 16384);
-  passwd entry{};
-  passwd* found = nullptr;
-  if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found &&
-      found->pw_dir) {
-    return found->pw_dir;
+  // The user database is read from the file itself, not through the name service: the
+  // bridge is a static executable, which cannot load name-service modules safely. HOME is
+  // set in every login session, so this only serves processes started without one.
+  if (FILE* users = std::fopen("/etc/passwd", "re")) {
+    std::vector<char> buffer(16384);
+    passwd entry{};
+    passwd* found = nullptr;
+    std::optional<std::filesystem::path> home;
+    while (!home && ::fgetpwent_r(users, &entry, buffer.data(), buffer.size(), &found) == 0) {
+      if (found->pw_uid == ::getuid() && found->pw_dir && *found->pw_dir) home = found->pw_dir;
+    }
+    std::fclose(users);
+    if (home) return *home;
   }
   return "/";
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -8,21 +9,29 @@
 
 #include "platform/linux/dbus/connection.hpp"
 #include "platform/linux/event_loop.hpp"
+#include "platform/linux/unique_fd.hpp"
 
 namespace quillbeam::bridge::platform {
 
-// The connection to the session bus, shared by notifications and workspace. It opens at
-// once and never waits for the bus: the handshake is pipelined ahead of the first
-// message. When there is no bus, it cannot be reached, or it goes away later, the
-// connection is off for good: users see a null connection and skip their work, and
-// `log` hears why, once. Main thread only.
+// The connection to the session bus, shared by notifications and workspace. It takes
+// messages at once, but connects only after the loop's first work (answering the
+// browser's hello) or kStartDelay, whichever comes first, so that the bus daemon's work
+// for a new client never competes with start-up; a synchronous call connects at once.
+// Nothing waits for the bus: the handshake is pipelined ahead of the first message.
+// When there is no bus, it cannot be reached, or it goes away later, the connection is
+// off for good: users see a null connection and skip their work, and `log` hears why,
+// once. Main thread only.
 class SessionBus {
  public:
   using Log = std::function<void(std::string_view)>;
 
+  // When the connection starts if the loop has had no work by then.
+  static constexpr std::chrono::milliseconds kStartDelay{50};
+
   // `address` is a D-Bus address (what DBUS_SESSION_BUS_ADDRESS holds); absent or empty
   // means there is no session bus.
-  SessionBus(EventLoop& loop, const std::optional<std::string>& address, Log log);
+  SessionBus(EventLoop& loop, const std::optional<std::string>& address, Log log,
+             std::chrono::milliseconds startDelay = kStartDelay);
   SessionBus(const SessionBus&) = delete;
   SessionBus& operator=(const SessionBus&) = delete;
 
@@ -38,11 +47,15 @@ class SessionBus {
 
  private:
   void turnOff(std::string_view reason);
+  void start();
 
   EventLoop& loop_;
   Log log_;
   bool off_ = false;
   std::unique_ptr<dbus::Connection> connection_;
+  std::unique_ptr<EventLoop::Hook> firstWork_;
+  UniqueFd delay_;  // a timer for kStartDelay
+  std::unique_ptr<EventLoop::Watch> delayWatch_;
   // Blocks posted to the loop reach this object only while it lives.
   std::shared_ptr<SessionBus*> self_ = std::make_shared<SessionBus*>(this);
 };

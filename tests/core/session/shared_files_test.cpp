@@ -1,6 +1,7 @@
 #include "quillbeam/session/shared_files.hpp"
 
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -185,13 +186,14 @@ TEST(CompanionNotification, Names) {
   EXPECT_STREQ(CompanionNotification::command, "com.quillbeam.companion.command");
 }
 
-TEST(SharedFilesHome, FallsBackToThePasswordDatabase) {
+TEST(SharedFilesHome, FallsBackToTheUserDatabase) {
   std::string old = std::getenv("HOME") ? std::getenv("HOME") : "";
   ::setenv("HOME", "", 1);
   fs::path home = SharedFiles::homeDirectory();
   ::setenv("HOME", old.c_str(), 1);
-  EXPECT_FALSE(home.empty());
-  EXPECT_TRUE(home.is_absolute());
+  const passwd* user = ::getpwuid(::getuid());
+  ASSERT_NE(user, nullptr);
+  EXPECT_EQ(home, fs::path(user->pw_dir));
 }
 
 }  // namespace

@@ -82,19 +82,12 @@ std::string hex(std::string_view text) {
 }  // namespace
 
 Connection::Connection(EventLoop& loop, std::string_view address, Closed closed)
-    : loop_(loop), closed_(std::move(closed)) {
+    : loop_(loop), onClosed_(std::move(closed)) {
   auto endpoints = socketEndpoints(address);
   if (auto* problem = std::get_if<std::string>(&endpoints)) {
     throw std::runtime_error("couldn't connect to the session bus: " + *problem);
   }
-  int error = 0;
-  for (const auto& endpoint : std::get<std::vector<SocketEndpoint>>(endpoints)) {
-    socket_ = connectTo(endpoint, error);
-    if (socket_) break;
-  }
-  if (!socket_)
-    throw std::runtime_error("couldn't connect to the session bus: " + errnoText(error));
-
+  endpoints_ = std::move(std::get<std::vector<SocketEndpoint>>(endpoints));
   // The credentials travel with the socket; the daemon checks them against this uid.
   // Everything up to our first message is pipelined: the daemon handles it in order.
   output_.push_back('\0');
@@ -105,6 +98,20 @@ Connection::Connection(EventLoop& loop, std::string_view address, Closed closed)
       (*connection)->close("the session bus refused us: " + reply.errorName);
     }
   });
+}
+
+void Connection::start() {
+  if (started_ || closed_) return;
+  started_ = true;
+  int error = 0;
+  for (const auto& endpoint : endpoints_) {
+    socket_ = connectTo(endpoint, error);
+    if (socket_) break;
+  }
+  if (!socket_) {
+    close("couldn't connect to the session bus: " + errnoText(error));
+    return;
+  }
   watch_ = loop_.watch(socket_.get(), EPOLLIN | EPOLLOUT, [this](uint32_t events) {
     if (events & EPOLLOUT) writeSome();
     if (isOpen() && (events & (EPOLLIN | EPOLLHUP | EPOLLERR))) readSome(kReadBudget);
@@ -147,6 +154,7 @@ void Connection::call(Message message, Handler reply) {
 }
 
 std::optional<Message> Connection::callAndWait(Message message, std::chrono::milliseconds timeout) {
+  start();
   const uint32_t serial = isOpen() ? queue(message) : 0;
   if (serial == 0) return std::nullopt;
   const auto deadline = std::chrono::steady_clock::now() + timeout;
@@ -185,12 +193,14 @@ void Connection::flush(std::chrono::milliseconds timeout) {
   // Written is not enough: a daemon that sees us leave before it has read our handshake
   // drops everything behind it. It handles a connection's messages in order, so its reply
   // to a call made now proves everything before has been taken.
+  start();
   if (isOpen() && !confirmed_) {
     callAndWait(Message::busCall("GetId"), timeout);
   }
 }
 
 void Connection::writeSome() {
+  if (!socket_) return;
   while (isOpen() && outputStart_ < output_.size()) {
     const ssize_t n = ::send(socket_.get(), output_.data() + outputStart_,
                              output_.size() - outputStart_, MSG_NOSIGNAL | MSG_DONTWAIT);
@@ -343,7 +353,8 @@ void Connection::updateInterest() {
 }
 
 void Connection::close(std::string_view reason) {
-  if (!isOpen()) return;
+  if (closed_) return;
+  closed_ = true;
   watch_.reset();
   socket_.reset();
   output_.clear();
@@ -355,7 +366,7 @@ void Connection::close(std::string_view reason) {
   for (auto& [serial, reply] : std::exchange(replies_, {})) {
     loop_.post([reply = std::move(reply), serial = serial] { reply(disconnectedReply(serial)); });
   }
-  closed_(reason);
+  onClosed_(reason);
 }
 
 Message Connection::disconnectedReply(uint32_t serial) {

@@ -10,19 +10,22 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "platform/linux/dbus/address.hpp"
 #include "platform/linux/dbus/message.hpp"
 #include "platform/linux/event_loop.hpp"
 #include "platform/linux/unique_fd.hpp"
 
 namespace quillbeam::bridge::platform::dbus {
 
-// A client connection to a message bus, on the main loop. Opening it never waits for the
-// bus: the socket connects, and the handshake and Hello are queued ahead of everything
-// the caller sends, all pipelined, so the first signal can leave at once. Messages are
-// written as soon as the socket takes them; the rest waits for the loop (or flush).
-// When the connection fails for any reason it closes for good and says why, once.
-// Main thread only.
+// A client connection to a message bus, on the main loop. It takes messages from the
+// moment it is made, but touches no socket until start(): whoever owns it chooses when
+// connecting may cost the process time. The handshake and Hello are queued ahead of
+// everything the caller sends and all of it is pipelined, so nothing waits for the bus.
+// Messages are written as soon as the socket takes them; the rest waits for the loop (or
+// flush). When the connection fails for any reason it closes for good and says why,
+// once. Main thread only.
 class Connection {
  public:
   using Closed = std::function<void(std::string_view reason)>;
@@ -36,15 +39,20 @@ class Connection {
   // Error name of the replies made here for calls the connection could not complete.
   static constexpr const char* kDisconnectedError = "org.freedesktop.DBus.Error.Disconnected";
 
-  // Connects to the first Unix socket of `address` (a D-Bus address) that accepts.
-  // Throws std::runtime_error with the reason when none does. `closed` hears why the
-  // connection closed, once, on the loop.
+  // A connection to `address` (a D-Bus address). Throws std::runtime_error with the reason
+  // when the address names no Unix socket. `closed` hears why the connection closed,
+  // once, on the loop.
   Connection(EventLoop& loop, std::string_view address, Closed closed);
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
   ~Connection();
 
-  bool isOpen() const { return static_cast<bool>(socket_); }
+  // Connects to the first socket of the address that accepts, and sends what is queued.
+  // When none accepts, the connection closes. Calls after the first do nothing.
+  void start();
+
+  // Until the connection closes; also before it started.
+  bool isOpen() const { return !closed_; }
 
   // Receives every signal routed to us, in order.
   void onSignal(Handler handler) { signal_ = std::move(handler); }
@@ -56,12 +64,14 @@ class Connection {
   // when the connection closes first, `reply` gets an error made here.
   void call(Message message, Handler reply);
 
-  // Sends a method call and waits at most `timeout` for its reply; absent on timeout or
+  // Starts the connection if need be, sends a method call and waits at most `timeout`
+  // for its reply; absent on timeout or
   // when the connection closes. Messages read meanwhile are handled afterwards, on the
   // loop, in the order they came.
   std::optional<Message> callAndWait(Message message, std::chrono::milliseconds timeout);
 
-  // Returns once the bus has taken everything sent so far, or `timeout` passed.
+  // Starts the connection if need be and returns once the bus has taken everything sent
+  // so far, or `timeout` passed.
   void flush(std::chrono::milliseconds timeout);
 
  private:
@@ -78,7 +88,10 @@ class Connection {
   static Message disconnectedReply(uint32_t serial);
 
   EventLoop& loop_;
-  Closed closed_;
+  Closed onClosed_;
+  std::vector<SocketEndpoint> endpoints_;
+  bool started_ = false;
+  bool closed_ = false;
   Handler signal_;
   UniqueFd socket_;
   std::unique_ptr<EventLoop::Watch> watch_;

@@ -8,7 +8,7 @@
 namespace quillbeam::bridge {
 namespace {
 
-TEST(InputBacklog, ReaderWaitsWhileOverTheLimitAndResumesOnRelease) {
+TEST(InputBacklog, ReaderWaitsOverTheLimitAndResumesOnceHalfIsLeft) {
   InputBacklog backlog(100);
   backlog.admit(60);
   backlog.admit(60);  // 60 <= 100: admitted, now over the limit
@@ -20,6 +20,9 @@ TEST(InputBacklog, ReaderWaitsWhileOverTheLimitAndResumesOnRelease) {
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   EXPECT_FALSE(admitted) << "the reader must wait while 120 bytes are queued";
   backlog.release(60);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_FALSE(admitted) << "60 bytes are more than half the limit";
+  backlog.release(20);
   reader.join();
   EXPECT_TRUE(admitted);
 }

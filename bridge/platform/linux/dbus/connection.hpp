@@ -23,9 +23,9 @@ namespace quillbeam::bridge::platform::dbus {
 // moment it is made, but touches no socket until start(): whoever owns it chooses when
 // connecting may cost the process time. The handshake and Hello are queued ahead of
 // everything the caller sends and all of it is pipelined, so nothing waits for the bus.
-// Messages are written as soon as the socket takes them; the rest waits for the loop (or
-// flush). When the connection fails for any reason it closes for good and says why,
-// once. Main thread only.
+// Messages sent during a loop turn are written together before the loop waits again (or
+// by flush and synchronous calls); what the socket does not take waits for it. When the connection
+// fails for any reason it closes for good and says why, once. Main thread only.
 class Connection {
  public:
   using Closed = std::function<void(std::string_view reason)>;
@@ -95,6 +95,7 @@ class Connection {
   Handler signal_;
   UniqueFd socket_;
   std::unique_ptr<EventLoop::Watch> watch_;
+  std::unique_ptr<EventLoop::Hook> beforeWait_;
   uint32_t lastSerial_ = 0;
   bool authenticated_ = false;
   bool confirmed_ = true;  // whether the bus is known to have taken all we sent

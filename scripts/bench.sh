@@ -47,33 +47,14 @@ bridge=$build/bridge/quillbeam_bridge
 
 # A private session bus in a directory of our own; the user's bus is never touched.
 work=$(mktemp -d "${TMPDIR:-/tmp}/quillbeam-bench-bus.XXXXXX")
-bus_pid=
+source "$root/scripts/private-bus.sh"
 cleanup() {
-  if [[ -n $bus_pid ]]; then kill "$bus_pid" 2>/dev/null || true; fi
+  stop_private_bus
   rm -rf "$work"
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
-
-cat >"$work/session.conf" <<EOF
-<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>session</type>
-  <listen>unix:dir=$work</listen>
-  <auth>EXTERNAL</auth>
-  <policy context="default">
-    <allow send_destination="*" eavesdrop="true"/>
-    <allow eavesdrop="true"/>
-    <allow own="*"/>
-  </policy>
-</busconfig>
-EOF
-dbus-daemon --config-file="$work/session.conf" --fork --print-address=3 --print-pid=4 \
-  3>"$work/address" 4>"$work/pid"
-bus_pid=$(<"$work/pid")
-export DBUS_SESSION_BUS_ADDRESS
-DBUS_SESSION_BUS_ADDRESS=$(<"$work/address")
+start_private_bus "$work" || { echo "bench: the private bus did not start" >&2; exit 1; }
 
 if ((core)); then
   echo

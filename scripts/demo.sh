@@ -20,40 +20,22 @@ echo "Chromium cannot run here: a scripted extension takes its place."
 
 build=build/ci
 work=$(mktemp -d /tmp/quillbeam-demo-XXXXXX)
+source scripts/private-bus.sh
 cleanup() {
   [[ -n "${monitor:-}" ]] && kill "$monitor" 2>/dev/null || true
-  [[ -n "${daemon:-}" ]] && kill "$daemon" 2>/dev/null || true
+  stop_private_bus
   rm -rf "$work"
 }
 trap cleanup EXIT
 
 mkdir -p "$work/services" "$work/home"
-cat >"$work/bus.conf" <<CONF
-<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>session</type>
-  <listen>unix:path=$work/bus</listen>
-  <auth>EXTERNAL</auth>
-  <servicedir>$work/services</servicedir>
-  <policy context="default">
-    <allow send_destination="*" eavesdrop="true"/>
-    <allow eavesdrop="true"/>
-    <allow own="*"/>
-  </policy>
-</busconfig>
-CONF
 cat >"$work/services/com.quillbeam.mac.service" <<SERVICE
 [D-BUS Service]
 Name=com.quillbeam.mac
 Exec=$PWD/$build/tests/quillbeam_test_bus_name_owner com.quillbeam.mac $work/companion-started
 SERVICE
 
-dbus-daemon --config-file="$work/bus.conf" --nofork --print-address=3 3>"$work/address" \
-  2>/dev/null &
-daemon=$!
-for _ in $(seq 100); do [[ -s "$work/address" ]] && break; sleep 0.05; done
-export DBUS_SESSION_BUS_ADDRESS=$(head -n1 "$work/address")
+start_private_bus "$work" "$work/services" || { echo "demo: the private bus did not start" >&2; exit 1; }
 
 dbus-monitor --session "type='signal',interface='com.quillbeam.companion'" >"$work/monitor" 2>&1 &
 monitor=$!

@@ -22,32 +22,14 @@ fi
 cmake --build "$build" -j "$jobs" --target quillbeam_bridge quillbeam_soak
 
 work=$(mktemp -d /tmp/quillbeam-soak-XXXXXX)
+source scripts/private-bus.sh
 cleanup() {
-  [[ -n "${daemon:-}" ]] && kill "$daemon" 2>/dev/null && wait "$daemon" 2>/dev/null
+  stop_private_bus
   rm -rf "$work"
 }
 trap cleanup EXIT
 
-cat >"$work/bus.conf" <<CONF
-<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>session</type>
-  <listen>unix:path=$work/bus</listen>
-  <auth>EXTERNAL</auth>
-  <policy context="default">
-    <allow send_destination="*" eavesdrop="true"/>
-    <allow eavesdrop="true"/>
-    <allow own="*"/>
-  </policy>
-</busconfig>
-CONF
-dbus-daemon --config-file="$work/bus.conf" --nofork --print-address=3 3>"$work/address" \
-  2>/dev/null &
-daemon=$!
-for _ in $(seq 100); do [[ -s "$work/address" ]] && break; sleep 0.05; done
-[[ -s "$work/address" ]] || { echo "soak: the private bus did not start" >&2; exit 1; }
-export DBUS_SESSION_BUS_ADDRESS=$(head -n1 "$work/address")
+start_private_bus "$work" || { echo "soak: the private bus did not start" >&2; exit 1; }
 
 bridge=${QUILLBEAM_SOAK_BRIDGE:-$build/bridge/quillbeam_bridge}
 status=0

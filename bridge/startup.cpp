@@ -45,9 +45,12 @@ int run(int argc, char** argv) {
   center.addObserver(CompanionNotification::command,
                      [&handler](const platform::Notification& n) { handler.onCommand(n); });
 
-  // A queued message costs its bytes plus the block around it.
+  // A queued message costs its bytes plus the block around it. The bound is small: the
+  // main thread is the slower side during a burst, so a deeper queue gains nothing, while
+  // the memory it held would stay with the process (scattered through the allocator)
+  // after the burst. A larger message still passes, alone.
   constexpr size_t perMessageOverhead = 512;
-  InputBacklog backlog(16u * 1024u * 1024u);
+  InputBacklog backlog(128u * 1024u);
 
   std::thread([&loop, &handler, &center, &backlog] {
     readInput(

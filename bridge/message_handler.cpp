@@ -16,7 +16,7 @@ namespace quillbeam::bridge {
 
 MessageHandler::MessageHandler(ProcessValues& values, platform::NotificationCenter& center,
                                CompanionLauncher& launcher)
-    : values_(values), center_(center), launcher_(launcher) {}
+    : values_(values), center_(center), launcher_(launcher), pid_(::getpid()) {}
 
 void MessageHandler::send(std::string_view message) {
   ByteString frame;
@@ -68,7 +68,7 @@ void MessageHandler::handle(std::string_view message) {
 void MessageHandler::persist() {
   BrowserLink& link = values_.link;
   link.lastSeen = Date::now().ms();
-  link.bridgePID = link.connected ? std::optional<int32_t>(::getpid()) : std::nullopt;
+  link.bridgePID = link.connected ? std::optional<int32_t>(pid_) : std::nullopt;
   try {
     SharedFiles::writeLink(link, SharedFiles::browserLink());
   } catch (const std::exception& e) {

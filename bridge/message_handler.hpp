@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string_view>
 
 #include "companion_launcher.hpp"
@@ -35,6 +36,8 @@ class MessageHandler {
   ProcessValues& values_;
   platform::NotificationCenter& center_;
   CompanionLauncher& launcher_;
+  // Ours for the process's whole life; asked once rather than per persist.
+  const int32_t pid_;
 };
 
 }  // namespace quillbeam::bridge

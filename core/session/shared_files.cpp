@@ -111,19 +111,24 @@ std::optional<BrowserLink> readLink(const std::filesystem::path& from) {
 
 void writeFileAtomically(const std::filesystem::path& to, std::string_view bytes, mode_t mode) {
   const std::filesystem::path parent = to.parent_path();
-  if (!parent.empty()) {
-    std::error_code ec;
-    std::filesystem::create_directories(parent, ec);
-    if (ec) throwErrno(ec.value(), "creating " + parent.string());
-  }
-
   // A unique name per writer, so concurrent bridges never share a temporary file.
   std::string name = ".";
   name += to.filename().native();
   name += ".XXXXXX";
-  std::string temporary = (parent / name).string();
-  FileDescriptor fd(::mkostemp(temporary.data(), O_CLOEXEC));
-  if (fd.get() < 0) throwErrno(errno, "creating a temporary file in " + parent.string());
+  const std::string pattern = (parent / name).string();
+  std::string temporary = pattern;
+  int created = ::mkostemp(temporary.data(), O_CLOEXEC);
+  // The directory is made only when it is missing: a writer that persists every message
+  // should not look it up every time.
+  if (created < 0 && (errno == ENOENT || errno == ENOTDIR) && !parent.empty()) {
+    std::error_code ec;
+    std::filesystem::create_directories(parent, ec);
+    if (ec) throwErrno(ec.value(), "creating " + parent.string());
+    temporary = pattern;
+    created = ::mkostemp(temporary.data(), O_CLOEXEC);
+  }
+  if (created < 0) throwErrno(errno, "creating a temporary file in " + parent.string());
+  FileDescriptor fd(created);
 
   auto fail = [&](int err, const std::string& what) {
     ::unlink(temporary.c_str());

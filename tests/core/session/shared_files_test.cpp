@@ -77,6 +77,10 @@ TEST_F(TempHome, WriteCreatesDirectoriesAndRoundTrips) {
   int entries = 0;
   for ([[maybe_unused]] const auto& e : fs::directory_iterator(SharedFiles::directory())) ++entries;
   EXPECT_EQ(entries, 1);
+  // A directory removed while a writer runs is made again by its next write.
+  fs::remove_all(home_ / "Library");
+  SharedFiles::writeLink(bare, SharedFiles::browserLink());
+  EXPECT_EQ(SharedFiles::readLink(SharedFiles::browserLink()), bare);
 }
 
 TEST_F(TempHome, LinkJsonKeyOrderAndNulls) {

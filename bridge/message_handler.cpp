@@ -96,6 +96,9 @@ void MessageHandler::onCommand(const platform::Notification& notification) {
 void MessageHandler::endOfInput() {
   values_.link.connected = false;
   persist();
+  // A bridge killed in the middle of a persist leaves its temporary file behind; the next
+  // one to end cleanly removes it, once it is old enough to belong to nobody alive.
+  SharedFiles::removeStaleTemporaries(SharedFiles::browserLink(), kStaleTemporaryAge);
 }
 
 }  // namespace quillbeam::bridge

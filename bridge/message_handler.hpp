@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string_view>
 
@@ -28,6 +29,9 @@ class MessageHandler {
 
   // A companion command: relayed byte for byte once its text decodes as a host message.
   void onCommand(const platform::Notification& notification);
+
+  // Temporary files of the link older than this were left by a writer that died.
+  static constexpr std::chrono::seconds kStaleTemporaryAge{600};
 
   // The last step before the process ends: the link is recorded as disconnected.
   void endOfInput();

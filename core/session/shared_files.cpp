@@ -38,6 +38,11 @@ class FileDescriptor {
   int fd_;
 };
 
+// Temporary files for `target` are named this plus six characters that mkstemp picks.
+std::string temporaryPrefix(const std::filesystem::path& target) {
+  return "." + target.filename().native() + ".";
+}
+
 [[noreturn]] void throwErrno(int err, const std::string& what) {
   throw std::system_error(err, std::generic_category(), what);
 }
@@ -112,9 +117,8 @@ std::optional<BrowserLink> readLink(const std::filesystem::path& from) {
 void writeFileAtomically(const std::filesystem::path& to, std::string_view bytes, mode_t mode) {
   const std::filesystem::path parent = to.parent_path();
   // A unique name per writer, so concurrent bridges never share a temporary file.
-  std::string name = ".";
-  name += to.filename().native();
-  name += ".XXXXXX";
+  std::string name = temporaryPrefix(to);
+  name += "XXXXXX";
   const std::string pattern = (parent / name).string();
   std::string temporary = pattern;
   int created = ::mkostemp(temporary.data(), O_CLOEXEC);
@@ -150,6 +154,24 @@ void writeFileAtomically(const std::filesystem::path& to, std::string_view bytes
   // readers from ever seeing a part of it.
   if (fd.closeNow() != 0) fail(errno, "writing " + temporary);
   if (::rename(temporary.c_str(), to.c_str()) != 0) fail(errno, "replacing " + to.string());
+}
+
+size_t removeStaleTemporaries(const std::filesystem::path& target, std::chrono::seconds olderThan) {
+  const std::string prefix = temporaryPrefix(target);
+  const auto cutoff = std::filesystem::file_time_type::clock::now() - olderThan;
+  size_t removed = 0;
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it(target.parent_path(), ec), end; !ec && it != end;
+       it.increment(ec)) {
+    const std::string name = it->path().filename().native();
+    if (name.size() != prefix.size() + 6 || !name.starts_with(prefix)) continue;
+    std::error_code entryError;
+    if (!std::filesystem::is_regular_file(it->symlink_status(entryError)) || entryError) continue;
+    const auto changed = std::filesystem::last_write_time(it->path(), entryError);
+    if (entryError || changed > cutoff) continue;
+    if (std::filesystem::remove(it->path(), entryError)) ++removed;
+  }
+  return removed;
 }
 
 void writeLink(const BrowserLink& link, const std::filesystem::path& to) {

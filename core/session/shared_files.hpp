@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <stdexcept>
@@ -39,5 +40,11 @@ void writeLink(const BrowserLink& link, const std::filesystem::path& to);
 // the user creates).
 void writeFileAtomically(const std::filesystem::path& to, std::string_view bytes,
                          mode_t mode = 0644);
+
+// Removes the temporary files that writers of `target` left behind when they were killed
+// between creating one and renaming it: regular files named like ours for `target` whose
+// last change is older than `olderThan` (a live writer's exists for microseconds). Returns
+// how many were removed. Never throws.
+size_t removeStaleTemporaries(const std::filesystem::path& target, std::chrono::seconds olderThan);
 
 }  // namespace quillbeam::SharedFiles

@@ -48,6 +48,23 @@ TEST_F(Lifecycle, HelloIsAnsweredRecordedAndEndOfInputDisconnects) {
   EXPECT_EQ(signals[0].signature, "");
 }
 
+// What a bridge killed in the middle of a persist left is cleared by the next clean end,
+// once old enough that no live writer can own it.
+TEST_F(Lifecycle, EndOfInputRemovesOldTemporaryFilesOnly) {
+  const auto dir = linkPath().parent_path();
+  std::filesystem::create_directories(dir);
+  std::ofstream(dir / ".browser-link.json.Old123") << "{\"conn";
+  std::ofstream(dir / ".browser-link.json.New456") << "{\"conn";
+  std::filesystem::last_write_time(dir / ".browser-link.json.Old123",
+                                   std::filesystem::file_time_type::clock::now() - 1h);
+  auto bridge = start();
+  bridge->closeInput();
+  EXPECT_EQ(bridge->wait(), 0);
+  EXPECT_FALSE(std::filesystem::exists(dir / ".browser-link.json.Old123"));
+  EXPECT_TRUE(std::filesystem::exists(dir / ".browser-link.json.New456"));
+  EXPECT_TRUE(link().has_value());
+}
+
 TEST_F(Lifecycle, InputAlreadyAtEndWritesADisconnectedRecordOnce) {
   auto o = options();
   o.extraArgs = {"chrome-extension://anaamofdcieamnmnkhkdbgikgmcpncak/", "--parent-window=0"};

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -183,6 +184,34 @@ TEST_F(TempHome, ConcurrentWritersNeverTearTheFile) {
   auto last = SharedFiles::readLink(path);
   ASSERT_TRUE(last);
   EXPECT_EQ(last->lastSeen, 299);
+}
+
+TEST_F(TempHome, OnlyOldTemporariesOfTheTargetAreRemoved) {
+  const fs::path target = SharedFiles::browserLink();
+  SharedFiles::writeLink(sample(), target);
+  const fs::path dir = target.parent_path();
+  const auto hourAgo = fs::file_time_type::clock::now() - std::chrono::hours(1);
+  auto make = [&](const std::string& name, bool old) {
+    writeFile(dir / name, "{");
+    if (old) fs::last_write_time(dir / name, hourAgo);
+  };
+  make(".browser-link.json.a1B2c3", true);   // removed
+  make(".browser-link.json.Zz9yX8", true);   // removed
+  make(".browser-link.json.d4E5f6", false);  // a live writer's: kept
+  make(".browser-link.json.short", true);    // not a temporary name: kept
+  make(".other.json.a1B2c3", true);          // another file's: kept
+  fs::create_directory(dir / ".browser-link.json.dir123");
+  fs::last_write_time(dir / ".browser-link.json.dir123", hourAgo);  // not a file: kept
+  fs::last_write_time(target, hourAgo);
+  EXPECT_EQ(SharedFiles::removeStaleTemporaries(target, std::chrono::minutes(10)), 2u);
+  std::set<std::string> left;
+  for (const auto& e : fs::directory_iterator(dir)) left.insert(e.path().filename());
+  EXPECT_EQ(left, (std::set<std::string>{"browser-link.json", ".browser-link.json.d4E5f6",
+                                         ".browser-link.json.short", ".other.json.a1B2c3",
+                                         ".browser-link.json.dir123"}));
+  EXPECT_EQ(
+      SharedFiles::removeStaleTemporaries(home_ / "missing" / "x.json", std::chrono::minutes(10)),
+      0u);
 }
 
 TEST(CompanionNotification, Names) {

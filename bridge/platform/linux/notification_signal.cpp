@@ -53,12 +53,10 @@ std::optional<UserInfo> readUserInfo(const dbus::Message& signal) {
     while (body.position() < end) {
       body.align(8);
       std::string key(body.string());
-      const std::string_view type = body.signature();
+      const std::string_view type = body.variantType();
       std::optional<std::string> text;
       if (type == "s") {
         text = std::string(body.string());
-      } else if (type.empty() || dbus::completeTypeLength(type) != type.size()) {
-        return std::nullopt;
       } else {
         body.skip(type);
       }

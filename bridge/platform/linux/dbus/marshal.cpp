@@ -9,30 +9,6 @@ constexpr int kMaxArrayNesting = 32;
 constexpr int kMaxStructNesting = 32;
 constexpr size_t kMaxSignatureLength = 255;
 
-size_t alignmentOf(char code) {
-  switch (code) {
-    case 'n':
-    case 'q':
-      return 2;
-    case 'b':
-    case 'i':
-    case 'u':
-    case 'h':
-    case 's':
-    case 'o':
-    case 'a':
-      return 4;
-    case 'x':
-    case 't':
-    case 'd':
-    case '(':
-    case '{':
-      return 8;
-    default:
-      return 1;
-  }
-}
-
 bool isBasic(char code) {
   return code != '\0' && std::strchr("ybnqiuxtdhsog", code) != nullptr;
 }
@@ -55,6 +31,23 @@ size_t fixedSizeOf(char code) {
       return 8;
     default:
       return 0;
+  }
+}
+
+// Fixed-size values align to their size; strings and arrays to their 4-byte length,
+// structures and dictionary entries to 8, signatures and variants not at all.
+size_t alignmentOf(char code) {
+  if (const size_t size = fixedSizeOf(code)) return size;
+  switch (code) {
+    case 's':
+    case 'o':
+    case 'a':
+      return 4;
+    case '(':
+    case '{':
+      return 8;
+    default:
+      return 1;
   }
 }
 
@@ -192,6 +185,14 @@ std::string_view Reader::signature() {
   return text;
 }
 
+std::string_view Reader::variantType() {
+  const std::string_view type = signature();
+  if (type.empty() || completeTypeLength(type) != type.size()) {
+    throw ProtocolError("a variant does not hold exactly one value");
+  }
+  return type;
+}
+
 size_t Reader::beginArray(size_t elementAlignment) {
   const uint32_t length = uint32();
   if (length > kMaxArrayLength) throw ProtocolError("an array is longer than allowed");
@@ -227,14 +228,9 @@ void Reader::skip(std::string_view type, int depth) {
     case 'g':
       signature();
       return;
-    case 'v': {
-      const std::string_view inner = signature();
-      if (inner.empty() || completeTypeLength(inner) != inner.size()) {
-        throw ProtocolError("a variant does not hold exactly one value");
-      }
-      skip(inner, depth + 1);
+    case 'v':
+      skip(variantType(), depth + 1);
       return;
-    }
     case 'a': {
       const std::string_view element = type.substr(1, length - 1);
       const size_t end = beginArray(alignmentOf(element.front()));

@@ -64,6 +64,8 @@ class Reader {
   std::string_view string();
   // 'g'.
   std::string_view signature();
+  // The signature that opens a variant: exactly one complete type.
+  std::string_view variantType();
   // Reads an array's length and aligns to its elements; returns where the array ends.
   size_t beginArray(size_t elementAlignment);
 

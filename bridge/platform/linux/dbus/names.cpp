@@ -1,7 +1,8 @@
 #include "platform/linux/dbus/names.hpp"
 
 #include <cstddef>
-#include <cstdint>
+
+#include "quillbeam/json/utf8.hpp"
 
 namespace quillbeam::bridge::platform::dbus {
 namespace {
@@ -74,41 +75,7 @@ bool isBusName(std::string_view name) {
 }
 
 bool isValidText(std::string_view text) {
-  for (size_t i = 0; i < text.size();) {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    if (lead == 0) return false;
-    if (lead < 0x80) {
-      ++i;
-      continue;
-    }
-    size_t length = 0;
-    uint32_t code = 0;
-    if ((lead & 0xE0) == 0xC0) {
-      length = 2;
-      code = lead & 0x1F;
-    } else if ((lead & 0xF0) == 0xE0) {
-      length = 3;
-      code = lead & 0x0F;
-    } else if ((lead & 0xF8) == 0xF0) {
-      length = 4;
-      code = lead & 0x07;
-    } else {
-      return false;
-    }
-    if (text.size() - i < length) return false;
-    for (size_t k = 1; k < length; ++k) {
-      const auto next = static_cast<unsigned char>(text[i + k]);
-      if ((next & 0xC0) != 0x80) return false;
-      code = (code << 6) | (next & 0x3F);
-    }
-    // Overlong forms, surrogates and values past Unicode are not UTF-8.
-    static constexpr uint32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (code < kSmallest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
-      return false;
-    }
-    i += length;
-  }
-  return true;
+  return text.find('\0') == std::string_view::npos && json::isValidUtf8(text);
 }
 
 }  // namespace quillbeam::bridge::platform::dbus

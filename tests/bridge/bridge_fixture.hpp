@@ -1,36 +1,80 @@
 #pragma once
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <memory>
-#include <optional>
-#include <string>
+#include <sstream>
+#include <thread>
 
 #include "bridge/support/bridge_process.hpp"
+#include "quillbeam/session/companion_notification.hpp"
 #include "quillbeam/session/shared_files.hpp"
 #include "support/bus_listener.hpp"
 #include "support/private_bus.hpp"
 
 namespace quillbeam::testing {
 
-// A throwaway HOME, a private session bus and a listener for the browser-state signal.
+inline const std::string helloReply = R"({"type":"hello","protocol":1,"appVersion":"dev"})";
+
+inline std::string readFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// Polls `done` until it holds; false when it did not within 10 s (only to end a broken
+// test, never to judge speed).
+inline bool eventually(const std::function<bool()>& done) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
+}
+
+// The real bridge in a throwaway HOME on a private session bus, with a listener for its
+// browser-state signals.
 class BridgeFixture : public ::testing::Test {
  protected:
-  void SetUp() override;
-  void TearDown() override;
+  BridgeFixture() { listener.subscribe(CompanionNotification::browserState); }
+  ~BridgeFixture() override { std::filesystem::remove_all(home); }
 
-  BridgeProcess::Options options() const;
-  std::unique_ptr<BridgeProcess> start();
+  BridgeProcess::Options options() const { return {home, bus.address(), {}, {}, false}; }
+  std::unique_ptr<BridgeProcess> start() { return std::make_unique<BridgeProcess>(options()); }
+  // Sends a hello; true when its reply came, so everything sent before was handled.
+  static bool hello(BridgeProcess& bridge, const std::string& version = "") {
+    bridge.send(version.empty() ? R"({"type":"hello"})"
+                                : R"({"type":"hello","extensionVersion":")" + version + "\"}");
+    return bridge.read() == helloReply;
+  }
+  // Closes the bridge's input; it must end cleanly.
+  static void end(BridgeProcess& bridge) {
+    bridge.closeInput();
+    EXPECT_EQ(bridge.wait(), 0);
+  }
+  std::filesystem::path linkPath() const {
+    return home / "Library/Application Support/Quillbeam/browser-link.json";
+  }
+  std::optional<BrowserLink> link() const { return SharedFiles::readLink(linkPath()); }
+  std::string linkText() const { return readFile(linkPath()); }
+  void storeLink(const std::string& text) const {
+    std::filesystem::create_directories(linkPath().parent_path());
+    std::ofstream(linkPath()) << text;
+  }
 
-  std::filesystem::path linkPath() const;
-  std::optional<BrowserLink> link() const;
-  std::string linkText() const;
-  size_t stateSignals() const { return listener->received().size(); }
-
-  std::filesystem::path home;
-  std::unique_ptr<PrivateBus> bus;
-  std::unique_ptr<BusListener> listener;
+  std::filesystem::path home = [] {
+    std::string pattern = (std::filesystem::temp_directory_path() / "quillbeam-XXXXXX").string();
+    return std::filesystem::path(::mkdtemp(pattern.data()));
+  }();
+  PrivateBus bus;
+  BusListener listener{bus.address()};
 };
 
 }  // namespace quillbeam::testing

@@ -1,48 +1,40 @@
 #include "support/bus_listener.hpp"
 
 #include <poll.h>
-#include <sys/eventfd.h>
-#include <time.h>
-#include <unistd.h>
 
-#include <cerrno>
-#include <cstdint>
+#include <algorithm>
 #include <stdexcept>
 #include <system_error>
 
 namespace quillbeam::testing {
 namespace {
 
-std::runtime_error failure(const std::string& what, int negativeErrno, const sd_bus_error* error) {
-  std::string text = "bus listener: " + what + ": ";
-  text +=
-      (error && error->message) ? error->message : std::generic_category().message(-negativeErrno);
-  return std::runtime_error(text);
-}
-
-uint64_t monotonicUsec() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<uint64_t>(now.tv_sec) * 1000000u + static_cast<uint64_t>(now.tv_nsec) / 1000u;
+int check(int r, const std::string& what) {
+  if (r < 0) {
+    throw std::runtime_error("bus listener: " + what + ": " + std::generic_category().message(-r));
+  }
+  return r;
 }
 
 // The "json" text of an a{sv} body, if there is one.
-std::optional<std::string> jsonEntry(sd_bus_message* message) {
+std::optional<std::string> jsonEntry(sd_bus_message* m) {
   std::optional<std::string> json;
-  if (sd_bus_message_enter_container(message, 'a', "{sv}") <= 0) return json;
-  while (sd_bus_message_enter_container(message, 'e', "sv") > 0) {
+  if (sd_bus_message_enter_container(m, 'a', "{sv}") <= 0) return json;
+  while (sd_bus_message_enter_container(m, 'e', "sv") > 0) {
     const char* key = nullptr;
-    if (sd_bus_message_read_basic(message, 's', &key) < 0) break;
-    const char* contents = nullptr;
-    if (sd_bus_message_peek_type(message, nullptr, &contents) < 0) break;
-    if (std::string_view(key) == "json" && contents && std::string_view(contents) == "s") {
-      const char* text = nullptr;
-      if (sd_bus_message_read(message, "v", "s", &text) < 0) break;
-      json = text;
-    } else if (sd_bus_message_skip(message, "v") < 0) {
+    const char* type = nullptr;
+    const char* text = nullptr;
+    if (sd_bus_message_read_basic(m, 's', &key) < 0 ||
+        sd_bus_message_peek_type(m, nullptr, &type) < 0) {
       break;
     }
-    sd_bus_message_exit_container(message);
+    if (std::string_view(key) == "json" && type && std::string_view(type) == "s" &&
+        sd_bus_message_read(m, "v", "s", &text) >= 0) {
+      json = text;
+    } else if (sd_bus_message_skip(m, "v") < 0) {
+      break;
+    }
+    sd_bus_message_exit_container(m);
   }
   return json;
 }
@@ -51,100 +43,60 @@ std::optional<std::string> jsonEntry(sd_bus_message* message) {
 
 SignalRoute SignalRoute::of(std::string_view notificationName) {
   const auto dot = notificationName.rfind('.');
-  SignalRoute route;
-  route.interface = std::string(notificationName.substr(0, dot));
-  route.member = std::string(notificationName.substr(dot + 1));
+  SignalRoute route{"", std::string(notificationName.substr(0, dot)),
+                    std::string(notificationName.substr(dot + 1))};
   route.path = "/" + route.interface;
-  for (char& c : route.path) {
-    if (c == '.') c = '/';
-  }
+  std::replace(route.path.begin(), route.path.end(), '.', '/');
   return route;
 }
 
-BusListener::Fd::~Fd() {
-  if (fd >= 0) close(fd);
-}
-
-BusListener::BusListener(const std::string& address)
-    : wakeFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
-  if (wakeFd_.fd < 0) throw failure("eventfd", -errno, nullptr);
+BusListener::BusListener(const std::string& address) {
   sd_bus* bus = nullptr;
-  int r = sd_bus_new(&bus);
-  if (r < 0) throw failure("sd_bus_new", r, nullptr);
+  check(sd_bus_new(&bus), "sd_bus_new");
   bus_.reset(bus);
-  if ((r = sd_bus_set_address(bus, address.c_str())) < 0 ||
-      (r = sd_bus_set_bus_client(bus, 1)) < 0 || (r = sd_bus_start(bus)) < 0) {
-    throw failure("connect to " + address, r, nullptr);
-  }
-  // Complete the handshake now so uniqueName() and matches work at once.
-  sd_bus_error error{nullptr, nullptr, 0};  // SD_BUS_ERROR_NULL is a C compound literal
-  r = sd_bus_call_method(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                         "org.freedesktop.DBus", "GetId", &error, nullptr, "");
-  if (r < 0) {
-    auto e = failure("handshake", r, &error);
-    sd_bus_error_free(&error);
-    throw e;
-  }
+  check(sd_bus_set_address(bus, address.c_str()), "address " + address);
+  check(sd_bus_set_bus_client(bus, 1), "bus client");
+  check(sd_bus_start(bus), "connect to " + address);
+  // A first call completes the handshake, so names and matches work at once.
+  check(sd_bus_call_method(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                           "org.freedesktop.DBus", "GetId", nullptr, nullptr, ""),
+        "handshake");
   thread_ = std::thread([this] { serve(); });
 }
 
 BusListener::~BusListener() {
-  {
-    std::lock_guard lock(busLock_);
-    stopping_ = true;
-  }
-  wake();
+  stopping_ = true;
   thread_.join();
-  std::lock_guard lock(busLock_);
-  slots_.clear();
-  bus_.reset();
-}
-
-void BusListener::wake() const {
-  const uint64_t one = 1;
-  [[maybe_unused]] const ssize_t n = write(wakeFd_.fd, &one, sizeof one);
 }
 
 void BusListener::serve() {
-  for (;;) {
-    pollfd fds[2] = {{wakeFd_.fd, POLLIN, 0}, {-1, 0, 0}};
-    int timeoutMs = 100;
+  while (!stopping_) {
+    pollfd fd{-1, 0, 0};
     {
       std::lock_guard lock(busLock_);
-      if (stopping_) return;
       int r = 0;
       while ((r = sd_bus_process(bus_.get(), nullptr)) > 0) {
       }
+      // A bus that went away is left alone; the short poll keeps stopping prompt.
       if (r >= 0) {
-        fds[1].fd = sd_bus_get_fd(bus_.get());
-        const int events = sd_bus_get_events(bus_.get());
-        fds[1].events = static_cast<short>(events > 0 ? events : 0);
-        uint64_t until = 0;
-        if (sd_bus_get_timeout(bus_.get(), &until) > 0 && until != UINT64_MAX) {
-          const uint64_t now = monotonicUsec();
-          const uint64_t left = until > now ? (until - now + 999) / 1000 : 0;
-          if (left < static_cast<uint64_t>(timeoutMs)) timeoutMs = static_cast<int>(left);
-        }
+        fd = {sd_bus_get_fd(bus_.get()),
+              static_cast<short>(std::max(sd_bus_get_events(bus_.get()), 0)), 0};
       }
     }
-    poll(fds, fds[1].fd >= 0 ? 2 : 1, timeoutMs);
-    uint64_t drained = 0;
-    [[maybe_unused]] const ssize_t n = read(wakeFd_.fd, &drained, sizeof drained);
+    poll(&fd, 1, 10);
   }
 }
 
-int BusListener::onSignal(sd_bus_message* message, void* self, sd_bus_error*) {
+int BusListener::onSignal(sd_bus_message* m, void* self, sd_bus_error*) {
   auto* listener = static_cast<BusListener*>(self);
   auto text = [](const char* s) { return std::string(s ? s : ""); };
   ReceivedSignal signal{
-      text(sd_bus_message_get_sender(message)),       text(sd_bus_message_get_path(message)),
-      text(sd_bus_message_get_interface(message)),    text(sd_bus_message_get_member(message)),
-      text(sd_bus_message_get_signature(message, 1)), std::nullopt};
-  if (signal.signature == "a{sv}") signal.json = jsonEntry(message);
-  {
-    std::lock_guard lock(listener->dataLock_);
-    listener->received_.push_back(std::move(signal));
-  }
+      text(sd_bus_message_get_sender(m)),       text(sd_bus_message_get_path(m)),
+      text(sd_bus_message_get_interface(m)),    text(sd_bus_message_get_member(m)),
+      text(sd_bus_message_get_signature(m, 1)), std::nullopt};
+  if (signal.signature == "a{sv}") signal.json = jsonEntry(m);
+  std::lock_guard lock(listener->dataLock_);
+  listener->received_.push_back(std::move(signal));
   listener->arrived_.notify_all();
   return 0;
 }
@@ -155,8 +107,7 @@ void BusListener::subscribe(std::string_view interface, std::string_view member)
   std::lock_guard lock(busLock_);
   sd_bus_slot* slot = nullptr;
   // The synchronous form waits for the daemon's reply, so the match is live on return.
-  const int r = sd_bus_add_match(bus_.get(), &slot, rule.c_str(), &BusListener::onSignal, this);
-  if (r < 0) throw failure("add match " + rule, r, nullptr);
+  check(sd_bus_add_match(bus_.get(), &slot, rule.c_str(), &BusListener::onSignal, this), rule);
   slots_.emplace_back(slot);
 }
 
@@ -183,45 +134,38 @@ void BusListener::emit(std::string_view notificationName,
     for (const auto& [key, value] : *entries) {
       if (r >= 0) r = sd_bus_message_append(m, "{sv}", key.c_str(), "s", value.c_str());
     }
-    if (r >= 0) r = sd_bus_message_close_container(m);
-    return r;
+    return r < 0 ? r : sd_bus_message_close_container(m);
   });
 }
 
 void BusListener::emitRaw(const SignalRoute& route,
                           const std::function<int(sd_bus_message*)>& writeBody) {
-  {
-    std::lock_guard lock(busLock_);
-    sd_bus_message* raw = nullptr;
-    int r = sd_bus_message_new_signal(bus_.get(), &raw, route.path.c_str(), route.interface.c_str(),
-                                      route.member.c_str());
-    if (r < 0) throw failure("new signal", r, nullptr);
-    std::unique_ptr<sd_bus_message, decltype(&sd_bus_message_unref)> message(raw,
-                                                                             &sd_bus_message_unref);
-    if ((r = writeBody(raw)) < 0) throw failure("signal body", r, nullptr);
-    if ((r = sd_bus_send(bus_.get(), raw, nullptr)) < 0) throw failure("send", r, nullptr);
-    if ((r = sd_bus_flush(bus_.get())) < 0) throw failure("flush", r, nullptr);
-  }
-  wake();
+  std::lock_guard lock(busLock_);
+  sd_bus_message* raw = nullptr;
+  check(sd_bus_message_new_signal(bus_.get(), &raw, route.path.c_str(), route.interface.c_str(),
+                                  route.member.c_str()),
+        "new signal");
+  std::unique_ptr<sd_bus_message, decltype(&sd_bus_message_unref)> message(raw,
+                                                                           &sd_bus_message_unref);
+  check(writeBody(raw), "signal body");
+  check(sd_bus_send(bus_.get(), raw, nullptr), "send");
+  check(sd_bus_flush(bus_.get()), "flush");
 }
 
 void BusListener::requestName(std::string_view name) {
   std::lock_guard lock(busLock_);
-  const int r = sd_bus_request_name(bus_.get(), std::string(name).c_str(), 0);
-  if (r < 0) throw failure("request name " + std::string(name), r, nullptr);
+  check(sd_bus_request_name(bus_.get(), std::string(name).c_str(), 0), "request name");
 }
 
 void BusListener::releaseName(std::string_view name) {
   std::lock_guard lock(busLock_);
-  const int r = sd_bus_release_name(bus_.get(), std::string(name).c_str());
-  if (r < 0) throw failure("release name " + std::string(name), r, nullptr);
+  check(sd_bus_release_name(bus_.get(), std::string(name).c_str()), "release name");
 }
 
 std::string BusListener::uniqueName() const {
   std::lock_guard lock(busLock_);
   const char* name = nullptr;
-  if (sd_bus_get_unique_name(bus_.get(), &name) < 0 || !name) return {};
-  return name;
+  return sd_bus_get_unique_name(bus_.get(), &name) >= 0 && name ? name : "";
 }
 
 }  // namespace quillbeam::testing

@@ -3,41 +3,30 @@
 // large to keep.
 #include "platform/linux/dbus/connection.hpp"
 
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <cstring>
-#include <filesystem>
-#include <functional>
-#include <optional>
-#include <string>
+#include <cstddef>
 #include <thread>
-#include <vector>
 
 #include "loop_driver.hpp"
-#include "platform/linux/event_loop.hpp"
-#include "platform/linux/unique_fd.hpp"
 
 namespace quillbeam::bridge::platform::dbus {
 namespace {
 
 using testing::runUntil;
 
-// Accepts one connection on a fresh socket and hands it to `script` on a thread.
+// Accepts one connection on a fresh abstract socket and hands it to `script` on a thread.
 class ScriptedPeer {
  public:
-  explicit ScriptedPeer(std::function<void(int client)> script) {
-    char pattern[] = "/tmp/quillbeam-peer.XXXXXX";
-    dir_ = ::mkdtemp(pattern);
-    socketPath_ = dir_ + "/bus";
+  explicit ScriptedPeer(std::function<void(int client)> script)
+      : name_("quillbeam-peer-" + std::to_string(reinterpret_cast<uintptr_t>(this))) {
+    sockaddr_un address{AF_UNIX, {}};
+    name_.copy(address.sun_path + 1, name_.size());
     listener_.reset(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, socketPath_.c_str(), sizeof address.sun_path - 1);
-    if (::bind(listener_.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+    const auto length = socklen_t(offsetof(sockaddr_un, sun_path) + 1 + name_.size());
+    if (::bind(listener_.get(), reinterpret_cast<sockaddr*>(&address), length) != 0 ||
         ::listen(listener_.get(), 1) != 0) {
       throw std::runtime_error("cannot listen");
     }
@@ -49,13 +38,11 @@ class ScriptedPeer {
   ~ScriptedPeer() {
     ::shutdown(listener_.get(), SHUT_RDWR);
     thread_.join();
-    std::filesystem::remove_all(dir_);
   }
-  std::string address() const { return "unix:path=" + socketPath_; }
+  std::string address() const { return "unix:abstract=" + name_; }
 
  private:
-  std::string dir_;
-  std::string socketPath_;
+  std::string name_;
   UniqueFd listener_;
   std::thread thread_;
 };
@@ -80,11 +67,11 @@ std::string readUntil(int fd, std::string_view marker) {
   return seen;
 }
 
-std::string signalBytes(uint32_t serial, std::string body = {}, std::string signature = {}) {
+std::string textSignal(uint32_t serial, std::string_view text) {
   Message signal = Message::signal("/com/quillbeam/test", "com.quillbeam.test", "command");
   signal.serial = serial;
-  signal.body = std::move(body);
-  signal.signature = std::move(signature);
+  signal.signature = "s";
+  Writer(signal.body).string(text);
   return encode(signal);
 }
 
@@ -107,41 +94,33 @@ Outcome converse(const ScriptedPeer& peer, size_t signals = 0) {
   return outcome;
 }
 
-TEST(BusConnection, APeerThatRefusesOurCredentialsClosesIt) {
-  ScriptedPeer peer([](int client) {
-    readUntil(client, "BEGIN\r\n");
-    sendAll(client, "REJECTED EXTERNAL\r\n");
-  });
-  EXPECT_EQ(converse(peer).closedBecause, "the session bus refused our credentials");
-}
-
-TEST(BusConnection, BytesThatAreNotTheProtocolCloseIt) {
-  ScriptedPeer peer([](int client) {
-    readUntil(client, "BEGIN\r\n");
-    sendAll(client, "OK 0123456789abcdef\r\nthis is not a bus message at all");
-    readUntil(client, "never");
-  });
-  EXPECT_THAT(
-      converse(peer).closedBecause,
-      ::testing::Optional(::testing::StartsWith("the session bus sent something we cannot read")));
-}
-
-TEST(BusConnection, APeerThatHangsUpClosesIt) {
-  ScriptedPeer peer([](int) {});
-  EXPECT_EQ(converse(peer).closedBecause, "the session bus connection closed");
+TEST(BusConnection, APeerThatRefusesUsHangsUpOrSendsNoProtocolClosesIt) {
+  const std::pair<std::function<void(int)>, std::string> peers[] = {
+      {[](int client) {
+         readUntil(client, "BEGIN\r\n");
+         sendAll(client, "REJECTED EXTERNAL\r\n");
+       },
+       "the session bus refused our credentials"},
+      {[](int) {}, "the session bus connection closed"},
+      {[](int client) {
+         readUntil(client, "BEGIN\r\n");
+         sendAll(client, "OK 0123456789abcdef\r\nthis is not a bus message at all");
+         readUntil(client, "never");
+       },
+       "the session bus sent something we cannot read: "},
+  };
+  for (const auto& [script, reason] : peers) {
+    ScriptedPeer peer(script);
+    EXPECT_THAT(converse(peer).closedBecause, ::testing::Optional(::testing::StartsWith(reason)));
+  }
 }
 
 TEST(BusConnection, AMessageTooLargeToKeepIsSkippedAndTheNextOneArrives) {
   ScriptedPeer peer([](int client) {
     readUntil(client, "BEGIN\r\n");
-    std::string huge(Connection::kMaxIncomingMessage, 'x');
-    std::string body;
-    Writer(body).string(huge);
     sendAll(client, "OK 0123456789abcdef\r\n");
-    sendAll(client, signalBytes(1, body, "s"));
-    std::string small;
-    Writer(small).string("after");
-    sendAll(client, signalBytes(2, small, "s"));
+    sendAll(client, textSignal(1, std::string(Connection::kMaxIncomingMessage, 'x')));
+    sendAll(client, textSignal(2, "after"));
     readUntil(client, "never");
   });
   const Outcome outcome = converse(peer, 1);

@@ -2,17 +2,17 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
+#include <csignal>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 
 extern char** environ;
 
@@ -26,58 +26,44 @@ fs::path BridgeProcess::builtBridge() {
 }
 
 BridgeProcess::BridgeProcess(Options options) {
-  int in[2];
-  int out[2];
-  if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) {
-    throw std::runtime_error("pipe failed");
-  }
-  stderrFile_ = options.home / ("bridge-stderr-" + std::to_string(::getpid()) + "-" +
-                                std::to_string(reinterpret_cast<uintptr_t>(this)) + ".log");
-  int err = ::open(stderrFile_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-
+  // A bridge that has ended makes our writes fail with EPIPE instead of killing the test.
+  std::signal(SIGPIPE, SIG_IGN);
+  int in[2], out[2];
+  if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+  stderrFile_ = options.home / ("stderr-" + std::to_string(reinterpret_cast<uintptr_t>(this)));
+  const int err = ::open(stderrFile_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, err, 2);
-
-  fs::path exe = options.executable.empty() ? builtBridge() : options.executable;
-  std::vector<std::string> args{exe.string()};
+  const int streams[] = {in[0], out[1], err};
+  for (int i = 0; i < 3; ++i) posix_spawn_file_actions_adddup2(&actions, streams[i], i);
+  const fs::path exe = options.executable.empty() ? builtBridge() : options.executable;
+  std::vector<std::string> args{exe.string()}, env{"HOME=" + options.home.string()};
   args.insert(args.end(), options.extraArgs.begin(), options.extraArgs.end());
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-
-  std::vector<std::string> env;
-  for (char** e = environ; *e; ++e) {
-    std::string_view v(*e);
-    if (v.starts_with("HOME=") || v.starts_with("DBUS_SESSION_BUS_ADDRESS=")) continue;
-    env.emplace_back(v);
-  }
-  env.push_back("HOME=" + options.home.string());
   if (options.busAddress) env.push_back("DBUS_SESSION_BUS_ADDRESS=" + *options.busAddress);
-  std::vector<char*> envp;
-  for (auto& e : env) envp.push_back(e.data());
-  envp.push_back(nullptr);
-
-  int rc = ::posix_spawn(&pid_, exe.c_str(), &actions, nullptr, argv.data(), envp.data());
+  for (char** e = environ; *e; ++e) {
+    const std::string_view v(*e);
+    if (!v.starts_with("HOME=") && !v.starts_with("DBUS_SESSION_BUS_ADDRESS=")) env.emplace_back(v);
+  }
+  const auto pointers = [](std::vector<std::string>& texts) {
+    std::vector<char*> list;
+    for (auto& text : texts) list.push_back(text.data());
+    list.push_back(nullptr);
+    return list;
+  };
+  auto argv = pointers(args), envp = pointers(env);
+  const int rc = ::posix_spawn(&pid_, exe.c_str(), &actions, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
-  ::close(in[0]);
-  ::close(out[1]);
-  ::close(err);
-  if (rc != 0) throw std::runtime_error(std::string("spawn failed: ") + std::strerror(rc));
+  for (int fd : streams) ::close(fd);
   input_ = in[1];
   output_ = out[0];
-  if (options.closeOutput) {
-    ::close(output_);
-    output_ = -1;
-  }
+  if (rc != 0) throw std::runtime_error("spawn: " + std::generic_category().message(rc));
+  if (options.closeOutput) ::close(std::exchange(output_, -1));
 }
 
 BridgeProcess::~BridgeProcess() {
-  if (input_ >= 0) ::close(input_);
+  closeInput();
   if (output_ >= 0) ::close(output_);
-  if (!exited_ && pid_ > 0) {
+  if (!status_ && pid_ > 0) {
     ::kill(pid_, SIGKILL);
     ::waitpid(pid_, nullptr, 0);
   }
@@ -85,40 +71,33 @@ BridgeProcess::~BridgeProcess() {
   fs::remove(stderrFile_, ec);
 }
 
-void BridgeProcess::sendRaw(std::string_view bytes) {
+bool BridgeProcess::sendRaw(std::string_view bytes) {
   while (!bytes.empty()) {
-    ssize_t n = ::write(input_, bytes.data(), bytes.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      throw std::runtime_error(std::string("write to bridge failed: ") + std::strerror(errno));
-    }
+    const ssize_t n = ::write(input_, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
     bytes.remove_prefix(static_cast<size_t>(n));
   }
+  return true;
 }
 
-void BridgeProcess::send(std::string_view json) {
-  const auto n = static_cast<uint32_t>(json.size());
-  char header[4] = {static_cast<char>(n & 0xff), static_cast<char>((n >> 8) & 0xff),
-                    static_cast<char>((n >> 16) & 0xff), static_cast<char>((n >> 24) & 0xff)};
-  std::string frame(header, 4);
-  frame.append(json);
-  sendRaw(frame);
+bool BridgeProcess::send(std::string_view json) {
+  std::string frame(4, '\0');
+  for (int i = 0; i < 4; ++i) frame[i] = static_cast<char>((json.size() >> (8 * i)) & 0xff);
+  return sendRaw(frame.append(json));
 }
 
 void BridgeProcess::closeInput() {
-  if (input_ >= 0) ::close(input_);
-  input_ = -1;
+  if (input_ >= 0) ::close(std::exchange(input_, -1));
 }
 
 bool BridgeProcess::readExactly(char* out, size_t n, Clock::time_point deadline) {
   while (n > 0) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    if (left.count() <= 0) return false;
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     pollfd p{output_, POLLIN, 0};
-    int ready = ::poll(&p, 1, static_cast<int>(left.count()));
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready <= 0) return false;
-    ssize_t got = ::read(output_, out, n);
+    if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0) return false;
+    const ssize_t got = ::read(output_, out, n);
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) return false;
     out += got;
@@ -128,37 +107,33 @@ bool BridgeProcess::readExactly(char* out, size_t n, Clock::time_point deadline)
 }
 
 std::optional<std::string> BridgeProcess::read(std::chrono::milliseconds timeout) {
-  if (output_ < 0) return std::nullopt;
-  auto deadline = Clock::now() + timeout;
+  const auto deadline = Clock::now() + timeout;
   unsigned char header[4];
-  if (!readExactly(reinterpret_cast<char*>(header), 4, deadline)) return std::nullopt;
-  uint32_t n = header[0] | (header[1] << 8) | (header[2] << 16) | (uint32_t{header[3]} << 24);
-  std::string body(n, '\0');
-  if (!readExactly(body.data(), n, deadline)) return std::nullopt;
+  if (output_ < 0 || !readExactly(reinterpret_cast<char*>(header), 4, deadline)) return {};
+  std::string body(header[0] | header[1] << 8 | header[2] << 16 | size_t{header[3]} << 24, '\0');
+  if (!readExactly(body.data(), body.size(), deadline)) return {};
   return body;
 }
 
 int BridgeProcess::wait(std::chrono::milliseconds timeout) {
-  if (exited_) return status_;
-  auto deadline = Clock::now() + timeout;
-  for (;;) {
+  for (const auto deadline = Clock::now() + timeout; !status_;) {
     int raw = 0;
-    pid_t got = ::waitpid(pid_, &raw, WNOHANG);
-    if (got == pid_) {
-      exited_ = true;
+    if (::waitpid(pid_, &raw, WNOHANG) == pid_) {
       status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-      return status_;
+    } else if (Clock::now() >= deadline) {
+      return -1;
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
-    if (Clock::now() >= deadline) return -1;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
+  return *status_;
 }
 
 std::string BridgeProcess::errorText() const {
   std::ifstream in(stderrFile_, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
 }
 
 std::vector<std::string> BridgeProcess::errorLines() const {
@@ -169,12 +144,10 @@ std::vector<std::string> BridgeProcess::errorLines() const {
 }
 
 std::string sessionJson(std::string_view id, std::string_view goal) {
-  std::ostringstream s;
-  s << R"({"id":")" << id << R"(","goal":")" << goal
-    << R"(","mode":"timer","strictness":"strict","startedAt":1765000000000,)"
-    << R"("endsAt":1765003600000,"milestonesDone":0,"milestonesTotal":2,)"
-    << R"("anchors":["example.org"],"anchorUrl":"https://example.org/"})";
-  return s.str();
+  return R"({"id":")" + std::string(id) + R"(","goal":")" + std::string(goal) +
+         R"(","mode":"timer","strictness":"strict","startedAt":1765000000000,)"
+         R"("endsAt":1765003600000,"milestonesDone":0,"milestonesTotal":2,)"
+         R"("anchors":["example.org"],"anchorUrl":"https://example.org/"})";
 }
 
 std::string stateJson(std::optional<std::string> sessionJsonText, int64_t sentAt) {

@@ -3,8 +3,8 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
-#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -13,18 +13,16 @@
 namespace quillbeam::testing {
 
 // The real quillbeam_bridge binary on pipes, as a browser runs it: its standard input and
-// output are ours, standard error goes to a file, HOME is the given directory.
+// output are ours, standard error goes to a file, HOME is the given directory. Killed on
+// destruction if still running.
 class BridgeProcess {
  public:
   struct Options {
     std::filesystem::path home;
-    // DBUS_SESSION_BUS_ADDRESS; absent leaves the variable unset.
-    std::optional<std::string> busAddress;
-    // The program to start (argv[0] is this path); defaults to the built bridge.
-    std::filesystem::path executable;
+    std::optional<std::string> busAddress;  // DBUS_SESSION_BUS_ADDRESS; absent: unset
+    std::filesystem::path executable;       // argv[0]; defaults to the built bridge
     std::vector<std::string> extraArgs;
-    // Closes our end of the bridge's stdout right after start (a browser gone away).
-    bool closeOutput = false;
+    bool closeOutput = false;  // close our end of its stdout at once (a browser gone away)
   };
 
   explicit BridgeProcess(Options options);
@@ -34,24 +32,19 @@ class BridgeProcess {
 
   static std::filesystem::path builtBridge();
 
-  // Frames `json` and writes it to the bridge's input.
-  void send(std::string_view json);
-  // Writes raw bytes, unframed.
-  void sendRaw(std::string_view bytes);
+  // Writes a framed message or raw bytes to the bridge's input. False when not all of it
+  // was taken because the bridge stopped reading (it may end on bad input at any time).
+  bool send(std::string_view json);
+  bool sendRaw(std::string_view bytes);
   void closeInput();
 
-  // The next framed message from the bridge's output, or nothing by the deadline or at
-  // its end.
+  // The next framed message from the bridge, or nothing at the deadline or its end.
   std::optional<std::string> read(std::chrono::milliseconds timeout = std::chrono::seconds(10));
-
-  // Waits for the exit and returns the exit status (-1 when it did not exit by the
-  // deadline or died of a signal).
+  // The exit status; -1 when it did not exit by the deadline or died of a signal.
   int wait(std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
-  // Everything the bridge wrote to standard error so far.
-  std::string errorText() const;
+  std::string errorText() const;  // its standard error so far
   std::vector<std::string> errorLines() const;
-
   pid_t pid() const { return pid_; }
 
  private:
@@ -61,13 +54,11 @@ class BridgeProcess {
   int input_ = -1;
   int output_ = -1;
   std::filesystem::path stderrFile_;
-  bool exited_ = false;
-  int status_ = -1;
+  std::optional<int> status_;
 };
 
-// A sample session snapshot as JSON text.
+// A sample session snapshot, and a state message carrying one (or null), as JSON text.
 std::string sessionJson(std::string_view id, std::string_view goal = "Finish chapter 3");
-// A framed-message body for a state report carrying `sessionJsonText` (or null).
 std::string stateJson(std::optional<std::string> sessionJsonText, int64_t sentAt = 1);
 
 }  // namespace quillbeam::testing

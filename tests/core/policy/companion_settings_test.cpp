@@ -1,113 +1,57 @@
 #include "quillbeam/policy/companion_settings.hpp"
 
-#include <string>
-#include <thread>
-#include <vector>
-
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include "quillbeam/policy/app_catalog.hpp"
 
 namespace quillbeam {
 namespace {
 
-using ::testing::ElementsAre;
-
-TEST(CompanionSettings, DefaultsHoldTheTwentyNineEntryBlockedList) {
-  const CompanionSettings& d = CompanionSettings::defaults();
-  EXPECT_EQ(d, CompanionSettings("com.google.Chrome", true, true,
-                                 CompanionSettings::defaultBlockedApps(), false));
-  const auto& list = d.blockedApps;
-  ASSERT_EQ(list.size(), 29u);
-  EXPECT_EQ(list[0], (BlockedApp{"Discord", "com.hnc.Discord"}));
-  EXPECT_EQ(list[2], (BlockedApp{"Discord", "com.hnc.DiscordCanary"}));
-  EXPECT_EQ(list[28], (BlockedApp{"Instagram", "com.burbn.instagram"}));
-  std::vector<std::string> names;
-  for (const BlockedApp& app : list) {
-    if (names.empty() || names.back() != app.name) names.push_back(app.name);
+TEST(CompanionSettings, BlockingAndStudyBrowsersMatchBundleIdsExactly) {
+  CompanionSettings s = CompanionSettings::defaults();
+  EXPECT_TRUE(s.isBlocked("com.valvesoftware.steam"));
+  EXPECT_FALSE(s.isBlocked("com.apple.MobileSMS"));  // in the catalog, not blocked by default
+  EXPECT_FALSE(s.isBlocked("com.hnc.discord"));
+  EXPECT_EQ(CompanionSettings("x", 0, 0, std::nullopt, 0).blockedApps, s.blockedApps);
+  EXPECT_TRUE(CompanionSettings("x", 0, 0, std::vector<BlockedApp>{}, 0).blockedApps.empty());
+  s.studyBrowser = "com.google.Chrome.dev";
+  EXPECT_EQ(s.studyBrowserIDs(), AppCatalog::browser("com.google.Chrome")->bundleIDs);
+  s.studyBrowser = "com.google.chrome";
+  EXPECT_EQ(s.studyBrowserIDs(), std::vector<std::string>{"com.google.chrome"});
+  EXPECT_EQ(AppCatalog::browser("com.operasoftware.OperaGX")->name, "Opera");
+  for (const char* id : {"com.google.chrome", "com.google.Chrome ", "com.hnc.Discord", ""}) {
+    EXPECT_EQ(AppCatalog::browser(id), nullptr) << id;
   }
-  EXPECT_THAT(names, ElementsAre("Discord", "WhatsApp", "Telegram", "Messenger", "Steam",
-                                 "Epic Games Launcher", "Battle.net", "Riot Client", "Minecraft",
-                                 "Roblox", "Chess", "Apple TV", "Netflix", "Prime Video", "Disney+",
-                                 "News", "Reddit", "X", "Instagram"));
 }
 
-TEST(CompanionSettings, AbsentBlockedListMeansDefaultsAndEmptyStaysEmpty) {
-  EXPECT_EQ(CompanionSettings("x", false, false, std::nullopt, true).blockedApps.size(), 29u);
-  CompanionSettings empty("x", false, false, std::vector<BlockedApp>{}, true);
-  EXPECT_TRUE(empty.blockedApps.empty());
-  EXPECT_FALSE(empty.isBlocked("com.hnc.Discord"));
-}
-
-TEST(CompanionSettings, IsBlockedMatchesTheBundleIdExactly) {
-  const CompanionSettings& d = CompanionSettings::defaults();
-  EXPECT_TRUE(d.isBlocked("com.valvesoftware.steam"));
-  EXPECT_TRUE(d.isBlocked("com.twitter.twitter-mac"));
-  EXPECT_FALSE(d.isBlocked("com.apple.MobileSMS"));
-  EXPECT_FALSE(d.isBlocked("com.hnc.discord"));
-  EXPECT_FALSE(d.isBlocked("Discord"));  // names play no part
-}
-
-TEST(CompanionSettings, StudyBrowserIdsAreTheCatalogFamily) {
-  auto ids = [](std::string study) {
-    CompanionSettings s = CompanionSettings::defaults();
-    s.studyBrowser = std::move(study);
-    return s.studyBrowserIDs();
-  };
-  EXPECT_THAT(ids("com.google.Chrome.canary"),
-              ElementsAre("com.google.Chrome", "com.google.Chrome.beta", "com.google.Chrome.dev",
-                          "com.google.Chrome.canary"));
-  EXPECT_THAT(ids("company.thebrowser.Browser"), ElementsAre("company.thebrowser.Browser"));
-  EXPECT_THAT(ids("com.google.chrome"), ElementsAre("com.google.chrome"));
-  EXPECT_THAT(ids(""), ElementsAre(""));
-}
-
-TEST(CompanionSettings, JsonRoundTripsInKeyOrder) {
-  const CompanionSettings& d = CompanionSettings::defaults();
-  const std::string text = json::compact(d.toJson());
-  EXPECT_TRUE(text.starts_with(
-      R"({"studyBrowser":"com.google.Chrome","blockOtherBrowsers":true,"guardExtension":true,)"
-      R"("blockedApps":[{"name":"Discord","bundleID":"com.hnc.Discord"},)"))
-      << text;
-  EXPECT_TRUE(text.ends_with(R"(}],"onboarded":false})")) << text;
-  EXPECT_EQ(CompanionSettings::fromJson(json::parse(text)), d);
-}
-
-TEST(CompanionSettings, DecodingRequiresEveryKey) {
-  const json::Value good = json::parse(
-      R"({"onboarded":true,"blockedApps":[{"bundleID":"b","name":"n","x":0}],)"
-      R"("guardExtension":false,"blockOtherBrowsers":true,"studyBrowser":"s","unknown":[]})");
-  EXPECT_EQ(CompanionSettings::fromJson(good),
-            CompanionSettings("s", true, false, std::vector<BlockedApp>{{"n", "b"}}, true));
+TEST(CompanionSettings, JsonKeepsKeyOrderAndNeedsEveryKey) {
+  const std::string text =
+      R"({"studyBrowser":"s","blockOtherBrowsers":true,"guardExtension":false,)"
+      R"("blockedApps":[{"name":"n","bundleID":"b"}],"onboarded":true})";
+  const CompanionSettings settings = CompanionSettings::fromJson(json::parse(text));
+  EXPECT_EQ(settings, CompanionSettings("s", true, false, std::vector<BlockedApp>{{"n", "b"}}, 1));
+  EXPECT_EQ(json::compact(settings.toJson()), text);
   for (const char* key :
        {"studyBrowser", "blockOtherBrowsers", "guardExtension", "blockedApps", "onboarded"}) {
-    json::Value missing = good;
+    json::Value missing = json::parse(text);
     missing.erase(key);
     EXPECT_THROW(CompanionSettings::fromJson(missing), DecodingError) << key;
   }
-  json::Value badEntry = good;
-  badEntry["blockedApps"][0].erase("name");
-  EXPECT_THROW(CompanionSettings::fromJson(badEntry), DecodingError);
-  json::Value stringBool = good;
-  stringBool["onboarded"] = "true";
-  EXPECT_THROW(CompanionSettings::fromJson(stringBool), DecodingError);
+  json::Value nameless = json::parse(text);
+  nameless["blockedApps"][0].erase("name");
+  EXPECT_THROW(CompanionSettings::fromJson(nameless), DecodingError);
 }
 
-TEST(CompanionSettings, ConcurrentFirstUseOfDefaultsBuildsOneValue) {
-  // ctest runs every test in a process of its own, so there this is the first use.
-  std::vector<std::pair<const CompanionSettings*, size_t>> seen(8);
-  {
-    std::vector<std::jthread> workers;
-    for (auto& slot : seen) {
-      workers.emplace_back([&slot] {
-        const CompanionSettings& d = CompanionSettings::defaults();
-        slot = {&d, d.blockedApps.size()};
-      });
-    }
+TEST(KnownApp, JsonRoundTripsStrictlyAndTheIdFallsBackToTheName) {
+  for (const KnownApp& app : AppCatalog::distractions()) {
+    EXPECT_EQ(KnownApp::fromJson(json::parse(json::compact(app.toJson()))), app) << app.name;
   }
-  for (const auto& [settings, size] : seen) {
-    EXPECT_EQ(settings, &CompanionSettings::defaults());
-    EXPECT_EQ(size, 29u);
-  }
+  json::Value j =
+      json::parse(R"({"name":"N","bundleIDs":[],"category":"games","blockedByDefault":false})");
+  EXPECT_EQ(KnownApp::fromJson(j), (KnownApp{"N", {}, KnownApp::Category::games, false}));
+  EXPECT_EQ(KnownApp::fromJson(j).id(), "N");
+  j["category"] = "Games";
+  EXPECT_THROW(KnownApp::fromJson(j), DecodingError);
 }
 
 }  // namespace

@@ -16,155 +16,92 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-enum { maxIncoming = 8388608, readSize = 64 * 1024 };
+enum { maxIncoming = 8388608 };
 
 static const char helloMarker[] = "\"type\":\"hello\"";
 static const char helloReply[] = "{\"type\":\"hello\",\"protocol\":1,\"appVersion\":\"floor\"}";
 
-struct Buffer {
-  char* bytes;
-  size_t start; /* first byte not yet consumed */
-  size_t end;   /* one past the last byte read */
-  size_t capacity;
-};
-
-struct Paths {
-  char directory[4096];
-  char target[4200];
-  char pattern[4200];
-  int directoryReady;
-};
-
-static int writeAll(int fd, const char* bytes, size_t size) {
-  while (size > 0) {
-    ssize_t n = write(fd, bytes, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return -1;
-    }
-    bytes += n;
-    size -= (size_t)n;
-  }
-  return 0;
-}
-
 static void sendHello(void) {
-  char frame[4 + sizeof helloReply];
-  uint32_t n = (uint32_t)(sizeof helloReply - 1);
-  frame[0] = (char)(n & 0xff);
-  frame[1] = (char)((n >> 8) & 0xff);
-  frame[2] = (char)((n >> 16) & 0xff);
-  frame[3] = (char)((n >> 24) & 0xff);
-  memcpy(frame + 4, helloReply, n);
-  (void)writeAll(STDOUT_FILENO, frame, 4 + n);
+  const uint32_t n = sizeof helloReply - 1;
+  const unsigned char header[4] = {n & 0xff, n >> 8 & 0xff, n >> 16 & 0xff, n >> 24};
+  fwrite(header, 1, 4, stdout);
+  fwrite(helloReply, 1, n, stdout);
+  fflush(stdout);
 }
 
-/* mkdir -p of the shared directory, once. */
-static int ensureDirectory(struct Paths* paths) {
-  if (paths->directoryReady) return 0;
-  for (char* p = paths->directory + 1; *p != '\0'; ++p) {
-    if (*p != '/') continue;
+/* mkdir -p, once. */
+static int ensureDirectory(char* path) {
+  static int ready = 0;
+  for (char* p = path + 1; !ready; ++p) {
+    if (*p != '/' && *p != '\0') continue;
+    const char c = *p;
     *p = '\0';
-    int failed = mkdir(paths->directory, 0755) != 0 && errno != EEXIST;
-    *p = '/';
+    const int failed = mkdir(path, 0755) != 0 && errno != EEXIST;
+    *p = c;
     if (failed) return -1;
+    ready = c == '\0';
   }
-  if (mkdir(paths->directory, 0755) != 0 && errno != EEXIST) return -1;
-  paths->directoryReady = 1;
   return 0;
 }
 
-static void persist(struct Paths* paths, const char* payload, size_t size) {
-  if (ensureDirectory(paths) != 0) {
-    fprintf(stderr, "floor: couldn't create %s: %s\n", paths->directory, strerror(errno));
-    return;
-  }
-  char temporary[sizeof paths->pattern];
-  memcpy(temporary, paths->pattern, sizeof temporary);
-  int fd = mkstemp(temporary);
+static void persist(char* directory, const char* target, const char* payload, size_t size) {
+  char temporary[4200];
+  snprintf(temporary, sizeof temporary, "%s/.browser-link.json.XXXXXX", directory);
+  const int fd = ensureDirectory(directory) == 0 ? mkstemp(temporary) : -1;
   if (fd < 0) {
-    fprintf(stderr, "floor: couldn't create a temporary file: %s\n", strerror(errno));
+    fprintf(stderr, "floor: couldn't create a file in %s: %s\n", directory, strerror(errno));
     return;
   }
-  int failed = writeAll(fd, payload, size) != 0;
+  int failed = 0;
+  for (size_t done = 0; done < size && !failed;) {
+    const ssize_t n = write(fd, payload + done, size - done);
+    failed = n < 0 && errno != EINTR;
+    done += n > 0 ? (size_t)n : 0;
+  }
   failed |= close(fd) != 0;
-  if (failed || rename(temporary, paths->target) != 0) {
-    fprintf(stderr, "floor: couldn't write %s: %s\n", paths->target, strerror(errno));
+  if (failed || rename(temporary, target) != 0) {
+    fprintf(stderr, "floor: couldn't write %s: %s\n", target, strerror(errno));
     unlink(temporary);
   }
 }
 
-static int setUpPaths(struct Paths* paths) {
-  const char* home = getenv("HOME");
-  if (home == NULL || home[0] == '\0') return -1;
-  int n = snprintf(paths->directory, sizeof paths->directory,
-                   "%s/Library/Application Support/Quillbeam", home);
-  if (n < 0 || (size_t)n >= sizeof paths->directory) return -1;
-  snprintf(paths->target, sizeof paths->target, "%s/browser-link.json", paths->directory);
-  snprintf(paths->pattern, sizeof paths->pattern, "%s/.browser-link.json.XXXXXX", paths->directory);
-  paths->directoryReady = 0;
-  return 0;
-}
-
-/* Makes room for at least `want` more bytes after `end`, moving unread bytes to the front. */
-static int reserve(struct Buffer* buffer, size_t want) {
-  if (buffer->start > 0) {
-    memmove(buffer->bytes, buffer->bytes + buffer->start, buffer->end - buffer->start);
-    buffer->end -= buffer->start;
-    buffer->start = 0;
-  }
-  if (buffer->capacity - buffer->end >= want) return 0;
-  size_t capacity = buffer->capacity ? buffer->capacity : readSize;
-  while (capacity - buffer->end < want) capacity *= 2;
-  char* grown = realloc(buffer->bytes, capacity);
-  if (grown == NULL) return -1;
-  buffer->bytes = grown;
-  buffer->capacity = capacity;
-  return 0;
-}
-
 int main(void) {
-  struct Paths paths;
-  if (setUpPaths(&paths) != 0) {
-    fprintf(stderr, "floor: HOME is not set\n");
+  const char* home = getenv("HOME");
+  char directory[4096];
+  char target[4200];
+  if (home == NULL || home[0] == '\0' ||
+      snprintf(directory, sizeof directory, "%s/Library/Application Support/Quillbeam", home) >=
+          (int)sizeof directory) {
+    fprintf(stderr, "floor: HOME is not set or too long\n");
     return 1;
   }
-  struct Buffer buffer = {NULL, 0, 0, 0};
-  size_t need = 4; /* bytes the frame at `start` needs before it can be handled */
-  for (;;) {
-    if (reserve(&buffer, need > readSize ? need : readSize) != 0) {
-      fprintf(stderr, "floor: out of memory\n");
-      break;
-    }
-    ssize_t n = read(STDIN_FILENO, buffer.bytes + buffer.end, buffer.capacity - buffer.end);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    buffer.end += (size_t)n;
+  snprintf(target, sizeof target, "%s/browser-link.json", directory);
+  static char readBuffer[64 * 1024];
+  setvbuf(stdin, readBuffer, _IOFBF, sizeof readBuffer);
 
-    int broken = 0;
-    while (buffer.end - buffer.start >= 4) {
-      const unsigned char* h = (const unsigned char*)buffer.bytes + buffer.start;
-      uint32_t length =
-          (uint32_t)h[0] | (uint32_t)h[1] << 8 | (uint32_t)h[2] << 16 | (uint32_t)h[3] << 24;
-      if (length > maxIncoming) {
-        broken = 1;
+  char* payload = NULL;
+  size_t capacity = 0;
+  unsigned char h[4];
+  while (fread(h, 1, 4, stdin) == 4) {
+    const uint32_t length =
+        (uint32_t)h[0] | (uint32_t)h[1] << 8 | (uint32_t)h[2] << 16 | (uint32_t)h[3] << 24;
+    if (length > maxIncoming) break;
+    if (length > capacity) {
+      char* grown = realloc(payload, length);
+      if (grown == NULL) {
+        fprintf(stderr, "floor: out of memory\n");
         break;
       }
-      if (buffer.end - buffer.start < 4 + (size_t)length) {
-        need = 4 + (size_t)length - (buffer.end - buffer.start);
-        break;
-      }
-      const char* payload = buffer.bytes + buffer.start + 4;
-      if (memmem(payload, length, helloMarker, sizeof helloMarker - 1) != NULL) {
-        sendHello();
-      } else {
-        persist(&paths, payload, length);
-      }
-      buffer.start += 4 + (size_t)length;
-      need = 4;
+      payload = grown;
+      capacity = length;
     }
-    if (broken) break;
+    if (fread(payload, 1, length, stdin) != length) break;
+    if (length > 0 && memmem(payload, length, helloMarker, sizeof helloMarker - 1) != NULL) {
+      sendHello();
+    } else {
+      persist(directory, target, payload, length);
+    }
   }
-  free(buffer.bytes);
+  free(payload);
   return 0;
 }

@@ -13,12 +13,15 @@ namespace quillbeam::bench {
 inline constexpr std::string_view helloMessage =
     R"({"type":"hello","protocol":1,"extensionVersion":"bench"})";
 
+// The id of the session every state report belongs to, as while one session runs.
+inline constexpr std::string_view sessionId = "5f0c2a4e-8d3b-4c71-9e2a-7b1d6f3c9a10";
+
 namespace detail {
 
 inline std::string stateHead(int64_t sentAt, int64_t milestonesDone) {
-  return R"({"type":"state","sentAt":)" + std::to_string(sentAt) +
-         R"(,"session":{"id":"5f0c2a4e-8d3b-4c71-9e2a-7b1d6f3c9a10",)"
-         R"("goal":"Finish the quarterly report draft and check the budget",)"
+  return R"({"type":"state","sentAt":)" + std::to_string(sentAt) + R"(,"session":{"id":")" +
+         std::string(sessionId) +
+         R"(","goal":"Finish the quarterly report draft and check the budget",)"
          R"("mode":"timer","strictness":"lockdown","startedAt":1717998200000,)"
          R"("endsAt":1718003600000,"milestonesDone":)" +
          std::to_string(milestonesDone) + R"(,"milestonesTotal":5,"anchors":[)";
@@ -33,7 +36,6 @@ inline constexpr std::string_view stateTail =
 
 // A state report in the middle of a session: a timer at lockdown strictness with five
 // anchors, on a break and a side quest, every optional field present (about 650 bytes).
-// The session id stays the same, as it does while one session runs.
 inline std::string stateMessage(int64_t sentAt = 1718000000123, int64_t milestonesDone = 2) {
   return detail::stateHead(sentAt, milestonesDone) +
          R"("https://docs.example.com/d/1a2b3c4d/edit",)"

@@ -1,15 +1,29 @@
 #pragma once
 
+#include <array>
 #include <ostream>
+#include <string>
 #include <vector>
 
-#include "host_run.hpp"
-#include "results.hpp"
+#include "scenarios.hpp"
 
 namespace quillbeam::bench {
 
-// The table of medians with min and max per host, the ratio of the second host to the
-// first, targets where the metrics carry them, and the failures after it.
-void printReport(std::ostream& out, const Results& results, const std::vector<Host>& hosts);
+// The outcome of every run of one metric on one host.
+struct Samples {
+  std::vector<double> values;
+  int failures = 0;
+  std::string firstFailure;
+};
+
+struct Row {
+  Metric metric;
+  std::array<Samples, 2> hosts;
+};
+
+// Per metric the median with min and max of each host, the ratio of the second's median
+// to the first's, the targets when asked for, then the failed runs.
+// True when any run failed.
+bool printReport(std::ostream& out, const std::vector<Row>& rows, const Options& options);
 
 }  // namespace quillbeam::bench

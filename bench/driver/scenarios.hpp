@@ -1,82 +1,82 @@
 #pragma once
 
-#include <cstddef>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "host_run.hpp"
-#include "results.hpp"
+#include "host_process.hpp"
 
 namespace quillbeam::bench {
 
-// One kind of measurement. run() starts the prepared host, measures, and puts one value
-// per metric into the log; it throws RunFailure when the host fails it.
-class Scenario {
- public:
-  virtual ~Scenario() = default;
-  virtual std::vector<Metric> metrics(bool withTargets) const = 0;
-  virtual int runs() const = 0;
-  virtual void run(HostRun& host, RunLog& log) const = 0;
+// The command line, and what every run of every host shares.
+struct Options {
+  std::string programs[2];  // the reference host, the host judged against it
+  std::string names[2];
+  int startupRuns = 25;
+  int throughputRuns = 7;
+  int messages = 2000;
+  int largeRuns = 5;
+  int growthRuns = 0;
+  int growthMessages = 100'000;
+  int settleMs = 25;
+  int timeoutSeconds = 10;
+  bool targets = false;
+  std::vector<std::string> environment;  // for the hosts; HOME is added per run
 };
 
-// Spawn to hello reply, memory once idle, exit latency after end of input.
-class LifecycleScenario : public Scenario {
+// One run of one host on a throwaway HOME, removed with all the host wrote when the run
+// ends. Every step throws RunFailure when the host misbehaves.
+class HostRun {
  public:
-  explicit LifecycleScenario(int runs) : runs_(runs) {}
-  std::vector<Metric> metrics(bool withTargets) const override;
-  int runs() const override { return runs_; }
-  void run(HostRun& host, RunLog& log) const override;
+  HostRun(std::string program, const Options& options);
+
+  // Spawns the host; apart from the constructor so that the spawn can be timed alone.
+  void start();
+  // Sends `bytes`, which end in a hello, and waits for the reply to it.
+  void send(std::string_view bytes);
+  // Waits the settle time, then reads the host's memory in MiB.
+  std::pair<double, double> residentAndPeakMiB();
+  // Ends the host's input and returns the milliseconds until it exited with status 0.
+  double finish();
+  // The last line the host wrote to standard error, for failure reports; may be empty.
+  std::string lastErrorLine() const;
 
  private:
-  int runs_;
+  std::string program_;
+  const Options& options_;
+  ScratchDir home_;
+  std::unique_ptr<HostProcess> process_;  // ended before home_ goes
 };
 
-// Persisted state messages per second: a burst of state reports, then a hello whose reply
-// shows that every report before it was handled.
-class ThroughputScenario : public Scenario {
- public:
-  ThroughputScenario(int runs, size_t messages);
-  std::vector<Metric> metrics(bool withTargets) const override;
-  int runs() const override { return runs_; }
-  void run(HostRun& host, RunLog& log) const override;
-
- private:
-  int runs_;
-  size_t messages_;
-  std::string burst_;  // the framed reports followed by a framed hello
+// What the judged host (the second) should reach on one metric: its median, or with
+// ofRatio the ratio of the medians, compared by `op` ("<=", ">=" or "<") with the limit.
+struct Target {
+  std::string op;
+  double limit;
+  bool ofRatio;
 };
 
-// Time to handle one large state report: the report and a hello, until the hello reply.
-class LargeMessageScenario : public Scenario {
- public:
-  LargeMessageScenario(int runs, std::vector<size_t> sizes);
-  std::vector<Metric> metrics(bool withTargets) const override;
-  int runs() const override { return runs_; }
-  void run(HostRun& host, RunLog& log) const override;
-
- private:
-  int runs_;
-  std::vector<size_t> sizes_;
-  std::vector<std::string> frames_;  // per size: the framed report followed by a framed hello
+struct Metric {
+  std::string label;
+  std::string unit;
+  std::optional<Target> target = std::nullopt;
 };
 
-// Resident memory after a long stream of state reports, against the idle host. The
-// reports go in blocks, each closed by a hello whose reply is awaited, so that the host
-// never holds more than one block unhandled: what grows is the host, not a backlog.
-class GrowthScenario : public Scenario {
- public:
-  GrowthScenario(int runs, size_t messages);
-  std::vector<Metric> metrics(bool withTargets) const override;
-  int runs() const override { return runs_; }
-  void run(HostRun& host, RunLog& log) const override;
-
- private:
-  static constexpr size_t blockSize = 1000;
-
-  int runs_;
-  size_t blocks_;      // the whole run
-  size_t warmBlocks_;  // the first tenth, after which memory is read once more
-  std::string block_;  // blockSize framed reports and a framed hello
+// One kind of measurement. A run appends one value per metric, in order, and throws
+// RunFailure when the host fails it: the metrics it did not reach count as failed.
+struct Scenario {
+  int runs;
+  std::vector<Metric> metrics;
+  std::function<void(HostRun&, std::vector<double>&)> run;
 };
+
+// Spawn to hello reply, idle memory and exit; the message rate; 1, 4 and 8 MiB messages;
+// memory growth under a long stream. The first scenario is the lifecycle, even at 0 runs.
+std::vector<Scenario> scenarios(const Options& options);
+
+double millisecondsSince(Clock::time_point start);
 
 }  // namespace quillbeam::bench

@@ -19,6 +19,9 @@
 
 namespace quillbeam::testing {
 
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+
 inline const std::string helloReply = R"({"type":"hello","protocol":1,"appVersion":"dev"})";
 
 inline std::string readFile(const std::filesystem::path& path) {

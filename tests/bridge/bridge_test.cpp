@@ -12,8 +12,6 @@ using namespace std::chrono_literals;
 using Bridge = BridgeFixture;
 using NativeMessaging::frame;
 using Lines = std::vector<std::string>;
-using ::testing::HasSubstr;
-using ::testing::StartsWith;
 
 TEST_F(Bridge, ServesHelloAndStatesAndRecordsTheEndOfInput) {
   // Temporaries of writers killed mid-persist: the next clean end removes the old ones.

@@ -17,7 +17,8 @@ class LinkWatcher {
  public:
   using Check = std::function<std::optional<std::string>(const BrowserLink&)>;
 
-  LinkWatcher(std::filesystem::path file, Check check)
+  LinkWatcher(
+      std::filesystem::path file, Check check = [](const BrowserLink&) { return std::nullopt; })
       : thread_([this, file = std::move(file), check = std::move(check)] {
           for (; !stopping_; ++reads) {
             // One descriptor per read: a rename over the path never changes what an open

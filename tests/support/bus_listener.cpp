@@ -1,7 +1,5 @@
 #include "support/bus_listener.hpp"
 
-#include <poll.h>
-
 #include <algorithm>
 #include <stdexcept>
 #include <system_error>
@@ -61,53 +59,30 @@ BusListener::BusListener(const std::string& address) {
   check(sd_bus_call_method(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",
                            "org.freedesktop.DBus", "GetId", nullptr, nullptr, ""),
         "handshake");
-  thread_ = std::thread([this] { serve(); });
 }
 
-BusListener::~BusListener() {
-  stopping_ = true;
-  thread_.join();
-}
-
-void BusListener::serve() {
-  while (!stopping_) {
-    pollfd fd{-1, 0, 0};
-    {
-      std::lock_guard lock(busLock_);
-      int r = 0;
-      while ((r = sd_bus_process(bus_.get(), nullptr)) > 0) {
-      }
-      // A bus that went away is left alone; the short poll keeps stopping prompt.
-      if (r >= 0) {
-        fd = {sd_bus_get_fd(bus_.get()),
-              static_cast<short>(std::max(sd_bus_get_events(bus_.get()), 0)), 0};
-      }
-    }
-    poll(&fd, 1, 10);
+void BusListener::process() const {
+  while (sd_bus_process(bus_.get(), nullptr) > 0) {
   }
-}
-
-int BusListener::onSignal(sd_bus_message* m, void* self, sd_bus_error*) {
-  auto* listener = static_cast<BusListener*>(self);
-  auto text = [](const char* s) { return std::string(s ? s : ""); };
-  ReceivedSignal signal{
-      text(sd_bus_message_get_sender(m)),       text(sd_bus_message_get_path(m)),
-      text(sd_bus_message_get_interface(m)),    text(sd_bus_message_get_member(m)),
-      text(sd_bus_message_get_signature(m, 1)), std::nullopt};
-  if (signal.signature == "a{sv}") signal.json = jsonEntry(m);
-  std::lock_guard lock(listener->dataLock_);
-  listener->received_.push_back(std::move(signal));
-  listener->arrived_.notify_all();
-  return 0;
 }
 
 void BusListener::subscribe(std::string_view interface, std::string_view member) {
   const std::string rule = "type='signal',interface='" + std::string(interface) + "',member='" +
                            std::string(member) + "'";
-  std::lock_guard lock(busLock_);
+  std::lock_guard lock(lock_);
   sd_bus_slot* slot = nullptr;
+  const auto record = [](sd_bus_message* m, void* self, sd_bus_error*) {
+    auto text = [](const char* s) { return std::string(s ? s : ""); };
+    ReceivedSignal signal{
+        text(sd_bus_message_get_sender(m)),       text(sd_bus_message_get_path(m)),
+        text(sd_bus_message_get_interface(m)),    text(sd_bus_message_get_member(m)),
+        text(sd_bus_message_get_signature(m, 1)), std::nullopt};
+    if (signal.signature == "a{sv}") signal.json = jsonEntry(m);
+    static_cast<BusListener*>(self)->received_.push_back(std::move(signal));
+    return 0;
+  };
   // The synchronous form waits for the daemon's reply, so the match is live on return.
-  check(sd_bus_add_match(bus_.get(), &slot, rule.c_str(), &BusListener::onSignal, this), rule);
+  check(sd_bus_add_match(bus_.get(), &slot, rule.c_str(), record, this), rule);
   slots_.emplace_back(slot);
 }
 
@@ -117,13 +92,21 @@ void BusListener::subscribe(std::string_view notificationName) {
 }
 
 std::vector<ReceivedSignal> BusListener::received() const {
-  std::lock_guard lock(dataLock_);
+  std::lock_guard lock(lock_);
+  process();
   return received_;
 }
 
 bool BusListener::waitForCount(size_t count, std::chrono::milliseconds timeout) const {
-  std::unique_lock lock(dataLock_);
-  return arrived_.wait_for(lock, timeout, [&] { return received_.size() >= count; });
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    // Waits in short slices, so that other threads get their turn with the bus.
+    std::lock_guard lock(lock_);
+    process();
+    if (received_.size() >= count) return true;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    sd_bus_wait(bus_.get(), 10'000);
+  }
 }
 
 void BusListener::emit(std::string_view notificationName,
@@ -140,7 +123,7 @@ void BusListener::emit(std::string_view notificationName,
 
 void BusListener::emitRaw(const SignalRoute& route,
                           const std::function<int(sd_bus_message*)>& writeBody) {
-  std::lock_guard lock(busLock_);
+  std::lock_guard lock(lock_);
   sd_bus_message* raw = nullptr;
   check(sd_bus_message_new_signal(bus_.get(), &raw, route.path.c_str(), route.interface.c_str(),
                                   route.member.c_str()),
@@ -153,17 +136,17 @@ void BusListener::emitRaw(const SignalRoute& route,
 }
 
 void BusListener::requestName(std::string_view name) {
-  std::lock_guard lock(busLock_);
+  std::lock_guard lock(lock_);
   check(sd_bus_request_name(bus_.get(), std::string(name).c_str(), 0), "request name");
 }
 
 void BusListener::releaseName(std::string_view name) {
-  std::lock_guard lock(busLock_);
+  std::lock_guard lock(lock_);
   check(sd_bus_release_name(bus_.get(), std::string(name).c_str()), "release name");
 }
 
 std::string BusListener::uniqueName() const {
-  std::lock_guard lock(busLock_);
+  std::lock_guard lock(lock_);
   const char* name = nullptr;
   return sd_bus_get_unique_name(bus_.get(), &name) >= 0 && name ? name : "";
 }

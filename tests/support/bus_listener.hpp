@@ -2,9 +2,7 @@
 
 #include <systemd/sd-bus.h>
 
-#include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <functional>
 #include <map>
 #include <memory>
@@ -12,7 +10,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <vector>
 
 namespace quillbeam::testing {
@@ -31,16 +28,14 @@ struct SignalRoute {
   static SignalRoute of(std::string_view notificationName);
 };
 
-// A peer on a bus, for tests: its own sd-bus connection served by its own thread. It
-// records the signals it subscribed to, emits signals and owns names; every operation is
-// safe from any thread and throws std::runtime_error when the bus refuses it.
+// A peer on a bus, for tests, on its own sd-bus connection: it records the signals it
+// subscribed to (taking them in whenever asked about them), emits signals and owns
+// names. Every operation is safe from any thread and throws std::runtime_error when the
+// bus refuses it.
 class BusListener {
  public:
   // Connects to `address` and completes the handshake.
   explicit BusListener(const std::string& address);
-  ~BusListener();
-  BusListener(const BusListener&) = delete;
-  BusListener& operator=(const BusListener&) = delete;
 
   // Records every signal with this interface and member, from any sender and path; the
   // match is in force on return.
@@ -63,8 +58,8 @@ class BusListener {
   std::string uniqueName() const;  // ":1.42"
 
  private:
-  void serve();
-  static int onSignal(sd_bus_message* message, void* self, sd_bus_error* error);
+  // Takes in what the bus delivered; the caller holds lock_.
+  void process() const;
 
   struct BusClose {
     void operator()(sd_bus* bus) const { sd_bus_flush_close_unref(bus); }
@@ -73,14 +68,10 @@ class BusListener {
     void operator()(sd_bus_slot* slot) const { sd_bus_slot_unref(slot); }
   };
 
-  mutable std::mutex busLock_;  // sd-bus is not thread-safe
+  mutable std::mutex lock_;  // sd-bus is not thread-safe
   std::unique_ptr<sd_bus, BusClose> bus_;
   std::vector<std::unique_ptr<sd_bus_slot, SlotUnref>> slots_;
-  mutable std::mutex dataLock_;
-  mutable std::condition_variable arrived_;
-  std::vector<ReceivedSignal> received_;
-  std::atomic<bool> stopping_{false};
-  std::thread thread_;
+  mutable std::vector<ReceivedSignal> received_;
 };
 
 }  // namespace quillbeam::testing

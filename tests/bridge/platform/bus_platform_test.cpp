@@ -47,48 +47,37 @@ TEST_F(Bus, PostsAreBroadcastSignalsOnTheMappedRouteAndFlushSendsThem) {
   platform->notifications().flush();
   ASSERT_TRUE(listener.waitForCount(2));
   const auto state = listener.received().at(0), command = listener.received().at(1);
-  EXPECT_EQ(state.path, "/com/quillbeam/test");
-  EXPECT_EQ(state.interface, "com.quillbeam.test");
-  EXPECT_EQ(state.member, "browserState");
-  EXPECT_EQ(state.signature, "");
-  EXPECT_EQ(command.member, "command");
-  EXPECT_EQ(command.signature, "a{sv}");
-  EXPECT_EQ(command.json, R"({"type":"open-quit"})");
+  EXPECT_EQ(std::tie(state.path, state.interface, state.member, state.signature),
+            std::tuple("/com/quillbeam/test", "com.quillbeam.test", "browserState", ""));
+  EXPECT_EQ(std::tie(command.member, command.signature, command.json),
+            std::tuple("command", "a{sv}", R"({"type":"open-quit"})"));
 }
 
-class Observed : public Bus {
- protected:
-  void SetUp() override {
-    platform->notifications().addObserver(kCommand, [this](const Notification& n) {
-      offThread |= std::this_thread::get_id() != mainThread;
-      seen.push_back(n);
-    });
-    barrier();
-  }
-  // Returns once the observer's match is in force: the daemon serves a connection's
-  // messages in order, so the reply to a later call proves it.
-  void barrier() { platform->workspace().isRunning("com.quillbeam.test.Nobody"); }
-  bool heard(size_t count) {
-    return turnUntil([&] { return seen.size() >= count; });
-  }
-
+// Signals with the observed member from any sender and path, whatever their body, on the
+// loop's thread.
+TEST_F(Bus, ObserversHearTheirMemberFromAnySenderAndPathWithTheTextEntries) {
   std::vector<Notification> seen;
   bool offThread = false;
-  std::thread::id mainThread = std::this_thread::get_id();
-};
-
-TEST_F(Observed, ObserversHearTheirMemberFromAnySenderAndPathWithTheTextEntries) {
+  platform->notifications().addObserver(
+      kCommand, [&, main = std::this_thread::get_id()](const Notification& n) {
+        offThread |= std::this_thread::get_id() != main;
+        seen.push_back(n);
+      });
+  // The daemon serves a connection's messages in order: the reply to a later call proves
+  // the observer's match is in force.
+  const auto barrier = [&] { platform->workspace().isRunning("com.quillbeam.test.Nobody"); };
+  barrier();
   const auto route = SignalRoute::of(kCommand);
   auto other = route, elsewhere = route;
   other.member = "browserState";
   elsewhere.path = "/somewhere/else";
   using Body = std::function<int(sd_bus_message*)>;
   const std::pair<Body, std::optional<UserInfo>> bodies[] = {
-      {[](auto*) { return 0; }, std::nullopt},
       {[](auto* m) {
          return sd_bus_message_append(m, "a{sv}", 2, "json", "s", "{}", "x", "s", "y");
        },
        UserInfo{{"json", "{}"}, {"x", "y"}}},
+      {[](auto*) { return 0; }, std::nullopt},
       {[](auto* m) { return sd_bus_message_append(m, "a{sv}", 1, "json", "i", 7); },
        UserInfo{{"json", std::nullopt}}},
       {[](auto* m) { return sd_bus_message_append(m, "a{sv}", 1, "json", "v", "s", "{}"); },
@@ -98,29 +87,24 @@ TEST_F(Observed, ObserversHearTheirMemberFromAnySenderAndPathWithTheTextEntries)
       {[](auto* m) { return sd_bus_message_append(m, "a{sv}s", 1, "json", "s", "{}", "t"); },
        std::nullopt},
   };
-  listener.emitRaw(other, bodies[2].first);
-  for (const auto& [body, expected] : bodies) listener.emitRaw(route, body);
-  listener.emitRaw(elsewhere, bodies[2].first);
-  ASSERT_TRUE(heard(std::size(bodies) + 1));
-  for (size_t i = 0; i < std::size(bodies); ++i) EXPECT_EQ(seen[i].userInfo, bodies[i].second) << i;
-  EXPECT_EQ(seen.back().userInfo, bodies[2].second);
-  EXPECT_EQ(seen[0].name, kCommand);
-  BusListener(bus.address()).emit(kCommand, std::nullopt);
-  ASSERT_TRUE(heard(std::size(bodies) + 2));
-  runUntil(
-      platform->eventLoop(), [] { return false; }, std::chrono::milliseconds(100));
-  EXPECT_EQ(seen.size(), std::size(bodies) + 2) << "the other member is not heard";
-  EXPECT_FALSE(offThread);
-}
-
-// The signal reaches our socket before a synchronous call, which reads it into the
-// connection's queue along with its own reply: nothing is left on the socket to wake the
-// loop, yet the signal must still be delivered.
-TEST_F(Observed, ACommandReadDuringASynchronousCallIsStillDelivered) {
-  listener.emit(kCommand, std::map<std::string, std::string>{{"json", "{}"}});
+  listener.emitRaw(other, bodies[0].first);
+  listener.emitRaw(route, bodies[0].first);
+  // That one reaches our socket before a synchronous call, which reads it into the
+  // connection's queue with its own reply: nothing is left on the socket to wake the
+  // loop, yet the signal must still be delivered.
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   barrier();
-  ASSERT_TRUE(heard(1));
+  for (size_t i = 1; i < std::size(bodies); ++i) listener.emitRaw(route, bodies[i].first);
+  listener.emitRaw(elsewhere, bodies[0].first);
+  BusListener(bus.address()).emit(kCommand, std::nullopt);
+  ASSERT_TRUE(turnUntil([&] { return seen.size() >= std::size(bodies) + 2; }));
+  runUntil(
+      platform->eventLoop(), [] { return false; }, std::chrono::milliseconds(100));
+  ASSERT_EQ(seen.size(), std::size(bodies) + 2) << "the other member is not heard";
+  for (size_t i = 0; i < std::size(bodies); ++i) EXPECT_EQ(seen[i].userInfo, bodies[i].second) << i;
+  EXPECT_EQ(seen[std::size(bodies)].userInfo, bodies[0].second);
+  EXPECT_EQ(seen[0].name, kCommand);
+  EXPECT_FALSE(offThread);
 }
 
 TEST_F(Bus, AnAppRunsWhileItsNameIsOwnedAndActivationStartsIt) {
@@ -139,7 +123,6 @@ TEST_F(Bus, AnAppRunsWhileItsNameIsOwnedAndActivationStartsIt) {
   bus.writeService(kApp,
                    std::string(QUILLBEAM_TEST_BUS_NAME_OWNER) + " " + kApp + " " + marker.native());
   EXPECT_EQ(workspace.locate(kApp), registered(kApp));
-  EXPECT_EQ(workspace.locate("com.quillbeam.test.Other"), std::nullopt);
   EXPECT_EQ(open(*platform, registered(kApp)), std::nullopt);
   EXPECT_TRUE(fs::exists(marker));
   EXPECT_TRUE(workspace.isRunning(kApp));
@@ -154,27 +137,19 @@ TEST_F(Bus, AnAppRunsWhileItsNameIsOwnedAndActivationStartsIt) {
               Optional(::testing::HasSubstr("exited with status 3")));
 }
 
-TEST(BusGoingAway, TurnsNotificationsOffOnceWithoutSpinningOrStoppingTheLoop) {
+TEST(BusGoingAway, TurnsNotificationsOffOnceWithoutSpinningTheLoop) {
   PrivateBus bus;
-  BusListener listener(bus.address());
-  listener.subscribe(kState);
   LogLines log;
   LinuxPlatform platform(log.sink(), bus.address());
   auto& loop = platform.eventLoop();
-  int commands = 0;
-  platform.notifications().addObserver(kCommand, [&](const Notification&) { ++commands; });
   platform.notifications().post(kState, std::nullopt);
-  ASSERT_TRUE(runUntil(loop, [&] { return listener.received().size() == 1; }));
-
+  platform.notifications().flush();
   bus.kill();
   ASSERT_TRUE(runUntil(loop, [&] { return platform.sessionBus().get() == nullptr; }));
-  // Posting and flushing are no-ops now; blocks still run.
+  // Posting, flushing and asking are no-ops now.
   platform.notifications().post(kState, std::nullopt);
   platform.notifications().flush();
   EXPECT_FALSE(platform.workspace().isRunning(kApp));
-  int ran = 0;
-  loop.post([&] { ++ran; });
-  ASSERT_TRUE(runUntil(loop, [&] { return ran == 1; }));
   // A dead connection left on the loop would wake it over and over.
   const uint64_t before = loop.turns();
   const auto start = std::chrono::steady_clock::now();
@@ -184,7 +159,6 @@ TEST(BusGoingAway, TurnsNotificationsOffOnceWithoutSpinningOrStoppingTheLoop) {
   EXPECT_LT(loop.turns() - before, 20u);
   EXPECT_EQ(log.lines(),
             std::vector<std::string>{"notifications are off: the session bus connection closed"});
-  EXPECT_EQ(commands, 0);
 }
 
 }  // namespace

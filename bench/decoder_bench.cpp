@@ -15,57 +15,53 @@ namespace {
 
 constexpr size_t chunkSize = 64 * 1024;
 
-std::string framed(size_t payloadSize, char fill) {
-  const auto n = static_cast<uint32_t>(payloadSize);
-  std::string out{static_cast<char>(n & 0xff), static_cast<char>((n >> 8) & 0xff),
-                  static_cast<char>((n >> 16) & 0xff), static_cast<char>((n >> 24) & 0xff)};
-  out.append(payloadSize, fill);
-  return out;
-}
-
+// `frames` frames of `payloadSize` bytes, each payload one letter repeated.
 std::string stream(size_t frames, size_t payloadSize) {
   std::string out;
   out.reserve(frames * (payloadSize + 4));
   for (size_t i = 0; i < frames; ++i) {
-    out += framed(payloadSize, static_cast<char>('a' + i % 26));
+    for (int shift = 0; shift < 32; shift += 8) out += static_cast<char>(payloadSize >> shift);
+    out.append(payloadSize, static_cast<char>('a' + i % 26));
   }
   return out;
 }
 
-// Feeds `bytes` in chunks of `chunk` bytes, as a pipe reader would, and counts messages.
-size_t feed(std::string_view bytes, size_t chunk) {
-  NativeMessaging::Decoder decoder;
-  size_t messages = 0;
-  for (size_t at = 0; at < bytes.size(); at += chunk) {
-    messages += decoder.append(bytes.substr(at, chunk)).size();
-  }
-  return messages;
-}
-
-void checkCount(benchmark::State& state, size_t got, size_t want) {
-  if (got != want) state.SkipWithError("decoder returned the wrong number of messages");
-}
-
-// 100-byte payloads: chunk boundaries fall inside headers and payloads alike.
-void BM_DecodeSmallFramesInChunks(benchmark::State& state) {
-  const size_t frames = 10'000;
-  const std::string bytes = stream(frames, 100);
+// Runs `decode`, which returns the messages it got from `bytes`, once per iteration and
+// reports bytes and frames per second.
+template <class Decode>
+void measure(benchmark::State& state, size_t frames, const std::string& bytes, Decode decode) {
   for (auto _ : state) {
-    size_t n = feed(bytes, chunkSize);
+    const size_t n = decode();
     benchmark::DoNotOptimize(n);
-    checkCount(state, n, frames);
+    if (n != frames) state.SkipWithError("decoder returned the wrong number of messages");
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes.size()));
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * frames));
 }
-BENCHMARK(BM_DecodeSmallFramesInChunks);
 
-// The same stream through appendTo with one reused result vector.
+// In 64 KiB reads, as from a pipe. With 100-byte payloads the read boundaries fall inside
+// headers and payloads alike; each 1 MiB payload spans sixteen reads and is assembled in
+// the buffer. Arguments: frames, payload size.
+void BM_DecodeFramesInChunks(benchmark::State& state) {
+  const auto frames = static_cast<size_t>(state.range(0));
+  const std::string bytes = stream(frames, static_cast<size_t>(state.range(1)));
+  measure(state, frames, bytes, [&] {
+    NativeMessaging::Decoder decoder;
+    size_t n = 0;
+    for (size_t at = 0; at < bytes.size(); at += chunkSize) {
+      n += decoder.append(std::string_view(bytes).substr(at, chunkSize)).size();
+    }
+    return n;
+  });
+}
+BENCHMARK(BM_DecodeFramesInChunks)->Args({10'000, 100})->Args({8, 1024 * 1024});
+
+// The small frames again, through appendTo with one reused result vector.
 void BM_DecodeSmallFramesInChunksReused(benchmark::State& state) {
   const size_t frames = 10'000;
   const std::string bytes = stream(frames, 100);
   std::vector<ByteString> out;
-  for (auto _ : state) {
+  measure(state, frames, bytes, [&] {
     NativeMessaging::Decoder decoder;
     size_t n = 0;
     for (size_t at = 0; at < bytes.size(); at += chunkSize) {
@@ -73,27 +69,10 @@ void BM_DecodeSmallFramesInChunksReused(benchmark::State& state) {
       decoder.appendTo(std::string_view(bytes).substr(at, chunkSize), out);
       n += out.size();
     }
-    benchmark::DoNotOptimize(n);
-    checkCount(state, n, frames);
-  }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes.size()));
-  state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * frames));
+    return n;
+  });
 }
 BENCHMARK(BM_DecodeSmallFramesInChunksReused);
-
-// 1 MiB payloads: each frame spans sixteen reads and is assembled in the buffer.
-void BM_DecodeLargeFramesInChunks(benchmark::State& state) {
-  const size_t frames = 8;
-  const std::string bytes = stream(frames, 1024 * 1024);
-  for (auto _ : state) {
-    size_t n = feed(bytes, chunkSize);
-    benchmark::DoNotOptimize(n);
-    checkCount(state, n, frames);
-  }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes.size()));
-  state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * frames));
-}
-BENCHMARK(BM_DecodeLargeFramesInChunks);
 
 // One read holding N small frames. Bytes per second that stay level from 1,000 to
 // 100,000 frames show the work is linear in the chunk, not quadratic. The decoder and the
@@ -104,14 +83,11 @@ void BM_DecodeOneChunkOfManyFrames(benchmark::State& state) {
   const std::string bytes = stream(frames, 60);
   NativeMessaging::Decoder decoder;
   std::vector<ByteString> out;
-  for (auto _ : state) {
+  measure(state, frames, bytes, [&] {
     out.clear();
     decoder.appendTo(bytes, out);
-    benchmark::DoNotOptimize(out.data());
-    checkCount(state, out.size(), frames);
-  }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes.size()));
-  state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * frames));
+    return out.size();
+  });
 }
 BENCHMARK(BM_DecodeOneChunkOfManyFrames)->Arg(1'000)->Arg(10'000)->Arg(100'000);
 

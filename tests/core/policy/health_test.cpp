@@ -38,7 +38,7 @@ TEST(Health, ConnectedAndHealthyAtTheGraces) {
     SCOPED_TRACE(::testing::Message() << r.connected << " " << r.pid.has_value() << " " << r.age);
     EXPECT_EQ(Health::isConnected(link, now, alive), r.isConnected);
     EXPECT_EQ(Health::extensionHealthy(link, true, now, alive), r.healthy);
-    EXPECT_TRUE(Health::extensionHealthy(link, false, now, alive));
+    EXPECT_TRUE(Health::extensionHealthy(link, false, now, alive));  // without the browser
     EXPECT_EQ(calls, r.connected && r.pid ? 2 : 0);  // asked only for a connected bridge
   }
   EXPECT_FALSE(Health::isConnected(std::nullopt, Date::now(), Health::bridgeAlive));

@@ -79,16 +79,16 @@ TEST_F(SharedFilesTest, AnythingButAWellFormedRecordReadsAsAbsent) {
 
 TEST_F(SharedFilesTest, OnlyOldTemporariesOfTheTargetAreRemoved) {
   SharedFiles::writeLink(BrowserLink{true, 0}, link_);
-  const auto hourAgo = fs::file_time_type::clock::now() - std::chrono::hours(1);
   const fs::path dir = link_.parent_path();
-  for (const char* name : {".browser-link.json.a1B2c3", ".browser-link.json.d4E5f6",
-                           ".browser-link.json.short", ".other.json.a1B2c3"}) {
+  // Old temporaries of the target go; a live writer's, other names and a directory stay.
+  for (const char* name :
+       {".browser-link.json.a1B2c3", ".browser-link.json.d4E5f6", ".browser-link.json.short",
+        ".other.json.a1B2c3", ".browser-link.json.dir123/x"}) {
     write(dir / name, "{");
-    fs::last_write_time(dir / name, hourAgo);
+    fs::last_write_time(dir / *fs::path(name).begin(),
+                        fs::file_time_type::clock::now() - std::chrono::hours(1));
   }
-  write(dir / ".browser-link.json.Zz9yX8", "{");  // a live writer's
-  fs::create_directory(dir / ".browser-link.json.dir123");
-  fs::last_write_time(dir / ".browser-link.json.dir123", hourAgo);
+  write(dir / ".browser-link.json.Zz9yX8", "{");
   EXPECT_EQ(SharedFiles::removeStaleTemporaries(link_, std::chrono::minutes(10)), 2u);
   EXPECT_EQ(entries(), (std::set<std::string>{"browser-link.json", ".browser-link.json.Zz9yX8",
                                               ".browser-link.json.short", ".other.json.a1B2c3",

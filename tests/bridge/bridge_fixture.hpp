@@ -1,7 +1,6 @@
 #pragma once
 
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <filesystem>
@@ -14,25 +13,28 @@
 #include "bridge/support/bridge_process.hpp"
 #include "quillbeam/session/companion_notification.hpp"
 #include "quillbeam/session/shared_files.hpp"
+#include "quillbeam/wire/native_messaging.hpp"
 #include "support/bus_listener.hpp"
 #include "support/private_bus.hpp"
 
 namespace quillbeam::testing {
 
+using ::testing::AllOf;
+using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
+using Lines = std::vector<std::string>;
+using NativeMessaging::frame;
 
 inline const std::string helloReply = R"({"type":"hello","protocol":1,"appVersion":"dev"})";
 
 inline std::string readFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
   std::stringstream text;
-  text << in.rdbuf();
+  text << std::ifstream(path, std::ios::binary).rdbuf();
   return text.str();
 }
 
-// Polls `done` until it holds; false when it did not within 10 s (only to end a broken
-// test, never to judge speed).
+// Polls `done`; false when it did not hold within 10 s (only to end a broken test).
 inline bool eventually(const std::function<bool()>& done) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   while (!done()) {
@@ -42,6 +44,16 @@ inline bool eventually(const std::function<bool()>& done) {
   return true;
 }
 
+// Temporary files of atomic writes left in `directory`.
+inline Lines temporaryLinkFiles(const std::filesystem::path& directory) {
+  Lines names;
+  for (const auto& entry : std::filesystem::directory_iterator(directory)) {
+    std::string name = entry.path().filename().string();
+    if (name.starts_with(".browser-link.json.")) names.push_back(std::move(name));
+  }
+  return names;
+}
+
 // The real bridge in a throwaway HOME on a private session bus, with a listener for its
 // browser-state signals.
 class BridgeFixture : public ::testing::Test {
@@ -49,7 +61,7 @@ class BridgeFixture : public ::testing::Test {
   BridgeFixture() { listener.subscribe(CompanionNotification::browserState); }
   ~BridgeFixture() override { std::filesystem::remove_all(home); }
 
-  BridgeProcess::Options options() const { return {home, bus.address(), {}, {}, false}; }
+  BridgeProcess::Options options() const { return {home, bus.address(), {}, false}; }
   std::unique_ptr<BridgeProcess> start() { return std::make_unique<BridgeProcess>(options()); }
   // Sends a hello; true when its reply came, so everything sent before was handled.
   static bool hello(BridgeProcess& bridge, const std::string& version = "") {
@@ -66,7 +78,18 @@ class BridgeFixture : public ::testing::Test {
     return home / "Library/Application Support/Quillbeam/browser-link.json";
   }
   std::optional<BrowserLink> link() const { return SharedFiles::readLink(linkPath()); }
-  std::string linkText() const { return readFile(linkPath()); }
+  // The link record in short: "on|off <session id|-> v<extension version>|- <bridge PID|->",
+  // the PID written "self" when it is `bridge`'s; "none" without a readable record.
+  std::string linkIs(const BridgeProcess* bridge = nullptr) const {
+    const auto r = link();
+    if (!r) return "none";
+    const std::string pid = !r->bridgePID ? "-"
+                            : bridge && *r->bridgePID == bridge->pid()
+                                ? "self"
+                                : std::to_string(*r->bridgePID);
+    return std::string(r->connected ? "on " : "off ") + (r->session ? r->session->id : "-") +
+           (r->extensionVersion ? " v" + *r->extensionVersion : " -") + " " + pid;
+  }
   void storeLink(const std::string& text) const {
     std::filesystem::create_directories(linkPath().parent_path());
     std::ofstream(linkPath()) << text;

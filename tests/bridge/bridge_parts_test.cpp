@@ -1,5 +1,5 @@
-// The bridge's launch decision, in process, against a scripted workspace and notification
-// centre; and its input backlog.
+// The bridge's launch decision, in process, against a scripted workspace; and its input
+// backlog.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -10,12 +10,10 @@
 #include "companion_launcher.hpp"
 #include "input_backlog.hpp"
 #include "message_handler.hpp"
-#include "quillbeam/session/shared_files.hpp"
 
 namespace quillbeam::bridge {
 namespace {
 
-namespace fs = std::filesystem;
 using platform::AppLocation;
 
 struct ScriptedPlatform : platform::Workspace, platform::NotificationCenter {
@@ -23,7 +21,6 @@ struct ScriptedPlatform : platform::Workspace, platform::NotificationCenter {
   std::optional<AppLocation> installed =
       AppLocation{{AppLocation::Registered{"com.quillbeam.mac"}}};
   int runningChecks = 0, opens = 0;
-  std::vector<std::string> posted;
 
   bool isRunning(std::string_view id) override {
     EXPECT_EQ(id, "com.quillbeam.mac");
@@ -35,58 +32,41 @@ struct ScriptedPlatform : platform::Workspace, platform::NotificationCenter {
     ++opens;
   }
   void addObserver(std::string, std::function<void(const platform::Notification&)>) override {}
-  void post(std::string_view name,
-            const std::optional<std::map<std::string, std::string>>& userInfo) override {
-    EXPECT_FALSE(userInfo);
-    posted.emplace_back(name);
-  }
+  void post(std::string_view, const std::optional<std::map<std::string, std::string>>&) override {}
   void flush() override {}
 };
 
-class Parts : public ::testing::Test {
- protected:
-  Parts() {
-    ::setenv("HOME", root.c_str(), 1);
-    values.appBundleID = "com.quillbeam.mac";
-    values.link = BrowserLink(true, 0);
-  }
-  ~Parts() override { fs::remove_all(root); }
-  void state(std::optional<std::string> id, const std::string& goal = "g") {
-    handler.handle(
-        testing::stateJson(id ? std::optional(testing::sessionJson(*id, goal)) : std::nullopt));
-  }
-
-  fs::path root = [] {
-    std::string pattern = (fs::temp_directory_path() / "quillbeam-parts-XXXXXX").string();
-    return fs::path(::mkdtemp(pattern.data()));
-  }();
+TEST(CompanionLaunch, OnlyASessionWithANewIdLaunchesAndOnlyWhenTheAppIsNotRunning) {
+  std::string root = (std::filesystem::temp_directory_path() / "quillbeam-parts-XXXXXX").string();
+  ::setenv("HOME", ::mkdtemp(root.data()), 1);
   ProcessValues values;  // no output: replies go nowhere
+  values.appBundleID = "com.quillbeam.mac";
+  values.link = BrowserLink(true, 0);
   ScriptedPlatform scripted;
   CompanionLauncher launcher{values, scripted, std::nullopt};
   MessageHandler handler{values, scripted, launcher};
-};
-
-TEST_F(Parts, OnlyASessionWithANewIdLaunchesAndOnlyWhenTheAppIsNotRunning) {
-  state("a");
-  EXPECT_EQ(scripted.opens, 1) << "first session after a fresh record";
-  state("a", "other goal");
-  EXPECT_EQ(scripted.opens, 1) << "same id, other fields";
-  EXPECT_EQ(values.link.session->goal, "other goal");
-  state(std::nullopt);
-  EXPECT_EQ(values.link.session, std::nullopt);
-  state("a");
-  EXPECT_EQ(scripted.opens, 2) << "after a cleared session the same id is new again";
-  scripted.running = true;
-  state("b");
-  EXPECT_EQ(scripted.opens, 2) << "a running app is not opened";
-  scripted.running = false;
-  scripted.installed.reset();
-  state("c");
-  EXPECT_EQ(scripted.opens, 2) << "nothing to open when nothing is found";
+  // Session id (none: cleared), app running, app installed, opens so far.
+  const std::tuple<const char*, bool, bool, int> steps[] = {
+      {"a", false, true, 1},  // the first session after a fresh record
+      {"a", false, true, 1},  // the same id again
+      {nullptr, false, true, 1},
+      {"a", false, true, 2},   // after a cleared session the same id is new again
+      {"b", true, true, 2},    // a running app is not opened
+      {"c", false, false, 2},  // nothing to open when nothing is found
+  };
+  for (size_t step = 0; step < std::size(steps); ++step) {
+    const auto& [id, running, installed, opens] = steps[step];
+    scripted.running = running;
+    if (!installed) scripted.installed.reset();
+    // Each step's goal differs: only the id counts.
+    const auto goal = std::to_string(step);
+    handler.handle(
+        testing::stateJson(id ? std::optional(testing::sessionJson(id, goal)) : std::nullopt));
+    EXPECT_EQ(scripted.opens, opens) << (id ? id : "cleared");
+  }
   handler.handle(R"({"type":"hello"})");
   EXPECT_EQ(scripted.runningChecks, 4);
-  EXPECT_EQ(scripted.posted, std::vector<std::string>(7, "com.quillbeam.companion.browserState"));
-  EXPECT_EQ(SharedFiles::readLink(SharedFiles::browserLink()), values.link);
+  std::filesystem::remove_all(root);
 }
 
 TEST(InputBacklog, ReaderWaitsOverTheLimitAndResumesOnceHalfIsLeft) {

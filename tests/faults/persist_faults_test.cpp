@@ -1,26 +1,56 @@
-// Bridges killed while they persist, several bridges persisting at once, and the bus
-// daemon dying under a running bridge.
+// Bridges killed while they persist, several bridges persisting at once, and storage that
+// stops taking writes. (The bus daemon dying is tested on the platform, in process.)
 #include <signal.h>
+#include <sys/mount.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <map>
 #include <random>
 
-#include "faults/fault_fixture.hpp"
-#include "quillbeam/wire/native_messaging.hpp"
+#include "bridge/bridge_fixture.hpp"
 
 namespace quillbeam::testing {
 namespace {
 
 using PersistFaults = BridgeFixture;
-using NativeMessaging::frame;
 
-std::string sessionID(char kind, int writer, int message) {
-  return kind + std::to_string(writer) + "-m" + std::to_string(message);
+// A reader in another process's shoes: re-reads the link file on its own thread until
+// stopped (each read on one descriptor, which a rename over the path never changes), and
+// keeps what it read; nothing for no file or no decodable record.
+struct LinkWatcher {
+  explicit LinkWatcher(std::filesystem::path file)
+      : thread([this, file](std::stop_token stop) {
+          while (!stop.stop_requested()) {
+            reads.push_back(SharedFiles::readLink(file));
+            // Leaves the bridges most of this busy machine's cores.
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+          }
+        }) {}
+  std::vector<std::optional<BrowserLink>> reads;  // to read once `thread` is stopped
+  std::jthread thread;
+};
+
+// States of sessions "<kind><writer>-m<n>" for `count` n from `first`, as one stream.
+std::string burst(char kind, int writer, int first, int count) {
+  std::string frames;
+  for (int m = first; m < first + count; ++m) {
+    frames +=
+        frame(stateJson(sessionJson(kind + std::to_string(writer) + "-m" + std::to_string(m))));
+  }
+  return frames;
+}
+
+// The writer number in a session id made by burst.
+int writerOf(const std::string& id) {
+  return std::atoi(id.c_str() + 1);
 }
 
 // Killed with SIGKILL over and over while persisting a stream of states, with a reader
 // re-reading the file all the while.
-TEST_F(PersistFaults, EveryReadDecodesAndTheLastRecordSurvivesARestart) {
+TEST_F(PersistFaults, EveryReadDecodesAndNoKillLeavesAnOlderRecord) {
   constexpr int kills = 40, statesPerBridge = 60;
   SharedFiles::writeLink(BrowserLink(false, 1), linkPath());
   LinkWatcher watcher(linkPath());
@@ -29,35 +59,21 @@ TEST_F(PersistFaults, EveryReadDecodesAndTheLastRecordSurvivesARestart) {
   for (int round = 0; round < kills; ++round) {
     auto bridge = start();
     // One write of many frames keeps the bridge persisting until the kill lands.
-    std::string burst;
-    for (int m = 0; m < statesPerBridge; ++m) {
-      burst += frame(stateJson(sessionJson(sessionID('r', round, m))));
-    }
-    bridge->sendRaw(burst);
+    bridge->sendRaw(burst('r', round, 0, statesPerBridge));
     std::this_thread::sleep_for(std::chrono::microseconds(random() % 15000));
     ASSERT_EQ(::kill(bridge->pid(), SIGKILL), 0);
     bridge->wait();
     // What a killed bridge left is a whole record, and never older than the last one.
     const auto left = link();
-    ASSERT_TRUE(left) << "round " << round << ": " << linkText();
+    ASSERT_TRUE(left) << "round " << round << ": " << readFile(linkPath());
     if (left->session) {
       EXPECT_GE(writerOf(left->session->id), lastRound);
       lastRound = writerOf(left->session->id);
     }
   }
-  watcher.stop();
-  EXPECT_EQ(watcher.problems, std::vector<std::string>{});
-  EXPECT_GT(watcher.reads, size_t(kills));
-
-  // A new bridge takes the stored record as it is into its disconnected record, and
-  // removes no temporary file young enough to belong to a live writer.
-  const auto before = link();
-  end(*start());
-  const auto after = link();
-  ASSERT_TRUE(before && after);
-  EXPECT_FALSE(after->connected);
-  EXPECT_EQ(after->session, before->session);
-  EXPECT_LE(temporaryLinkFiles(linkPath().parent_path()).size(), size_t(kills));
+  watcher.thread = {};
+  EXPECT_GT(watcher.reads.size(), size_t(kills));
+  EXPECT_EQ(std::count(watcher.reads.begin(), watcher.reads.end(), std::nullopt), 0);
 }
 
 // Each write replaces the whole record, so a reader always sees one bridge's record,
@@ -71,59 +87,76 @@ TEST_F(PersistFaults, ConcurrentBridgesLeaveOneBridgesWholeRecord) {
     running.push_back(start());
     indexOfPid[running.back()->pid()] = b;
   }
-  LinkWatcher watcher(linkPath(), [&](const BrowserLink& link) -> std::optional<std::string> {
-    if (!link.session) return std::nullopt;
-    const int writer = writerOf(link.session->id);
-    if (writer < 0) return "a session nobody sent";
-    if (link.bridgePID && !indexOfPid.contains(*link.bridgePID)) return "an unknown bridgePID";
-    if (link.bridgePID && indexOfPid.at(*link.bridgePID) != writer) return "a mixed record";
-    return std::nullopt;
-  });
+  LinkWatcher watcher(linkPath());
   // Interleaved bursts, so that the bridges' writes overlap.
   for (int r = 0; r < rounds; ++r) {
     for (int b = 0; b < bridges; ++b) {
-      std::string burst;
-      for (int m = 0; m < statesPerRound; ++m) {
-        burst += frame(stateJson(sessionJson(sessionID('b', b, r * statesPerRound + m))));
-      }
-      running[size_t(b)]->sendRaw(burst);
+      running[size_t(b)]->sendRaw(burst('b', b, r * statesPerRound, statesPerRound));
     }
   }
-  for (auto& bridge : running) bridge->closeInput();
-  for (auto& bridge : running) EXPECT_EQ(bridge->wait(), 0);
-  watcher.stop();
-  EXPECT_EQ(watcher.problems, std::vector<std::string>{});
-  for (auto& bridge : running) EXPECT_EQ(bridge->errorText(), "");
+  for (auto& bridge : running) end(*bridge);
+  watcher.thread = {};
+  for (const auto& read : watcher.reads) {
+    ASSERT_TRUE(read) << "a torn record";
+    if (read->session && read->bridgePID) {
+      EXPECT_EQ(indexOfPid.at(*read->bridgePID), writerOf(read->session->id)) << "a mixed record";
+    }
+  }
+  for (auto& bridge : running) EXPECT_EQ(bridge->errorLines(), Lines{});
   // The last writer's disconnected record, with its own last session.
   const auto last = link();
   ASSERT_TRUE(last && last->session);
-  EXPECT_FALSE(last->connected);
-  EXPECT_EQ(last->bridgePID, std::nullopt);
-  EXPECT_EQ(last->session->id,
-            sessionID('b', writerOf(last->session->id), rounds * statesPerRound - 1));
-  EXPECT_EQ(temporaryLinkFiles(linkPath().parent_path()), std::vector<std::string>{});
+  const int writer = writerOf(last->session->id);
+  EXPECT_EQ(linkIs(), "off b" + std::to_string(writer) + "-m" +
+                          std::to_string(rounds * statesPerRound - 1) + " - -");
+  EXPECT_EQ(temporaryLinkFiles(linkPath().parent_path()), Lines{});
 }
 
-// Notifications can no longer go out, but the extension is still served and the link
-// file still written.
-TEST_F(PersistFaults, TheBridgeKeepsServingWhenTheBusDaemonDies) {
-  auto bridge = start();
-  ASSERT_TRUE(hello(*bridge, "1.0"));
-  ASSERT_TRUE(listener.waitForCount(1));
-  bus.kill();
-  bridge->send(stateJson(sessionJson("after-the-bus")));
-  bridge->send("not json");
-  ASSERT_TRUE(hello(*bridge, "2.0"));
-  const auto record = link();
-  ASSERT_TRUE(record && record->session);
-  EXPECT_EQ(std::tuple(record->session->id, record->extensionVersion, record->bridgePID),
-            std::tuple("after-the-bus", "2.0", bridge->pid()));
-  bridge->send(stateJson(std::nullopt));
-  end(*bridge);
-  EXPECT_EQ(link(), BrowserLink(false, link()->lastSeen, "2.0"));
-  // The bad message is the only line about a message; the bus may add its own.
-  EXPECT_THAT(bridge->errorLines(),
-              ::testing::Contains("quillbeam-bridge: ignoring undecodable message").Times(1));
+// The shared directory on a small tmpfs that stops writes (read-only, then full) and then
+// takes them again: the failed persist is logged, the earlier file stays whole, and the
+// next persist writes the values the bridge holds by then. Mounting needs CAP_SYS_ADMIN.
+TEST_F(PersistFaults, ReadOnlyOrFullKeepsTheEarlierFileAndTheNextPersistCatchesUp) {
+  const auto dir = linkPath().parent_path();
+  const auto mount = [&](unsigned long flags) {
+    return ::mount("quillbeam-faults", dir.c_str(), "tmpfs", MS_NOSUID | MS_NODEV | flags,
+                   "size=65536,mode=0755");
+  };
+  std::filesystem::create_directories(dir);
+  if (mount(0) != 0) GTEST_SKIP() << "cannot mount a tmpfs: " << std::strerror(errno);
+  // Lazily, so that a descriptor still open somewhere cannot keep the mount behind.
+  const std::shared_ptr<void> unmount(nullptr, [&](void*) { ::umount2(dir.c_str(), MNT_DETACH); });
+  for (const bool full : {false, true}) {
+    auto bridge = start();
+    ASSERT_TRUE(hello(*bridge, "1.0"));
+    const std::string earlier = readFile(linkPath());
+    if (full) {
+      std::ofstream filler(dir / "filler");
+      for (const std::string block(4096, 'x'); filler.write(block.data(), block.size());) {
+      }
+    } else {
+      ASSERT_EQ(mount(MS_REMOUNT | MS_RDONLY), 0) << std::strerror(errno);
+    }
+    bridge->send(stateJson(sessionJson("while-failing")));
+    ASSERT_TRUE(hello(*bridge, "2.0")) << "the reply still comes";
+    EXPECT_EQ(readFile(linkPath()), earlier);
+    const auto failed =
+        AllOf(StartsWith("quillbeam-bridge: couldn't write browser link: "),
+              HasSubstr(full ? "No space left on device" : "Read-only file system"));
+    EXPECT_THAT(bridge->errorLines(), ElementsAre(failed, failed));
+    // A failed write removes its temporary file, which also gives its space back.
+    EXPECT_EQ(temporaryLinkFiles(dir), Lines{});
+
+    if (full) {
+      std::filesystem::remove(dir / "filler");
+    } else {
+      ASSERT_EQ(mount(MS_REMOUNT), 0) << std::strerror(errno);
+    }
+    ASSERT_TRUE(hello(*bridge, "3.0"));
+    EXPECT_EQ(linkIs(bridge.get()), "on while-failing v3.0 self") << "values taken while failing";
+    end(*bridge);
+    EXPECT_EQ(linkIs(), "off while-failing v3.0 -");
+    EXPECT_EQ(bridge->errorLines().size(), 2u);
+  }
 }
 
 }  // namespace

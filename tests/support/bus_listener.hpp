@@ -6,7 +6,6 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -16,9 +15,7 @@ namespace quillbeam::testing {
 
 // One signal seen on the bus.
 struct ReceivedSignal {
-  std::string sender, path, interface, member;
-  std::string signature;            // of the whole body, "" when empty
-  std::optional<std::string> json;  // the "json" entry of an a{sv} body, when it holds text
+  std::string path, interface, member, signature;
 };
 
 // Where a notification called "a.b.c.Member" travels: interface "a.b.c", member "Member",
@@ -28,50 +25,30 @@ struct SignalRoute {
   static SignalRoute of(std::string_view notificationName);
 };
 
-// A peer on a bus, for tests, on its own sd-bus connection: it records the signals it
-// subscribed to (taking them in whenever asked about them), emits signals and owns
-// names. Every operation is safe from any thread and throws std::runtime_error when the
-// bus refuses it.
+// A peer on a bus on its own sd-bus connection, for one thread: records the signals it
+// subscribed to (taking them in whenever asked about them) and emits signals. Throws
+// std::runtime_error when the bus refuses something.
 class BusListener {
  public:
-  // Connects to `address` and completes the handshake.
   explicit BusListener(const std::string& address);
 
-  // Records every signal with this interface and member, from any sender and path; the
-  // match is in force on return.
-  void subscribe(std::string_view interface, std::string_view member);
+  // Records that notification's signals from any sender and path; in force on return.
   void subscribe(std::string_view notificationName);
+  std::vector<ReceivedSignal> received();
+  // False when fewer than `count` signals were recorded by the deadline.
+  bool waitForCount(size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
-  std::vector<ReceivedSignal> received() const;
-  // True once at least `count` signals were recorded, false when `timeout` passed first.
-  bool waitForCount(size_t count,
-                    std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
-
-  // A broadcast signal whose body is one a{sv} of text values (empty when `entries` is
-  // absent), or whose body `writeBody` appends; returns once it was written.
+  // A broadcast signal whose body is one a{sv} of text (none when `entries` is absent) or
+  // what `writeBody` appends; written on return.
   void emit(std::string_view notificationName,
             const std::optional<std::map<std::string, std::string>>& entries);
   void emitRaw(const SignalRoute& route, const std::function<int(sd_bus_message*)>& writeBody);
 
-  void requestName(std::string_view name);
-  void releaseName(std::string_view name);
-  std::string uniqueName() const;  // ":1.42"
-
  private:
-  // Takes in what the bus delivered; the caller holds lock_.
-  void process() const;
-
-  struct BusClose {
-    void operator()(sd_bus* bus) const { sd_bus_flush_close_unref(bus); }
-  };
-  struct SlotUnref {
-    void operator()(sd_bus_slot* slot) const { sd_bus_slot_unref(slot); }
-  };
-
-  mutable std::mutex lock_;  // sd-bus is not thread-safe
-  std::unique_ptr<sd_bus, BusClose> bus_;
-  std::vector<std::unique_ptr<sd_bus_slot, SlotUnref>> slots_;
-  mutable std::vector<ReceivedSignal> received_;
+  std::unique_ptr<sd_bus, decltype(&sd_bus_flush_close_unref)> bus_{nullptr,
+                                                                    &sd_bus_flush_close_unref};
+  std::vector<std::unique_ptr<sd_bus_slot, decltype(&sd_bus_slot_unref)>> slots_;
+  std::vector<ReceivedSignal> received_;
 };
 
 }  // namespace quillbeam::testing

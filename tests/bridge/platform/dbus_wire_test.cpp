@@ -45,6 +45,11 @@ TEST(Names, FollowTheBusRules) {
       {isValidText,
        {"caf\xc3\xa9 \xf0\x9f\x8c\xb1"},
        {std::string("a\0b", 3), "\xc3", "\xc0\xaf", "\xed\xa0\x80", "\xf4\x90\x80\x80"}},
+      // At most 32 arrays and 32 structs deep, at most 255 bytes.
+      {isSignature,
+       {std::string(32, 'a') + "s", std::string(32, '(') + "s" + std::string(32, ')')},
+       {std::string(33, 'a') + "s", std::string(33, '(') + "s" + std::string(33, ')'),
+        std::string(256, 's')}},
   };
   for (const auto& [check, valid, invalid] : cases) {
     for (const auto& name : valid) EXPECT_TRUE(check(name)) << name;
@@ -53,67 +58,20 @@ TEST(Names, FollowTheBusRules) {
 }
 
 TEST(Signatures, CompleteTypesAreMeasuredAndMalformedOnesRefused) {
-  EXPECT_EQ(completeTypeLength("a{sv}s"), 5u);
-  EXPECT_EQ(completeTypeLength("(sa(ii))"), 8u);
-  EXPECT_EQ(completeTypeLength("v"), 1u);
+  EXPECT_EQ(std::tuple(completeTypeLength("a{sv}s"), completeTypeLength("(sa(ii))"),
+                       completeTypeLength("v")),
+            std::tuple(5u, 8u, 1u));
   for (std::string_view bad : {"", "{sv}", "a{vs}", "a{s}", "()", "(s", "a", "z", "a{sv"}) {
     EXPECT_EQ(completeTypeLength(bad), 0u) << bad;
   }
-  EXPECT_TRUE(isSignature(std::string(32, 'a') + "s"));
-  EXPECT_FALSE(isSignature(std::string(33, 'a') + "s"));
-  EXPECT_TRUE(isSignature(std::string(32, '(') + "s" + std::string(32, ')')));
-  EXPECT_FALSE(isSignature(std::string(33, '(') + "s" + std::string(33, ')')));
-  EXPECT_FALSE(isSignature(std::string(256, 's')));
 }
 
 Message sampleCall() {
   Message call = Message::methodCall("org.example.Peer", "/org/example", "org.example.Iface", "Do");
   call.serial = 7;
-  call.signature = "sua{sv}";
-  Writer body(call.body);
-  body.string("text");
-  body.uint32(42);
-  const auto entries = body.beginArray(8);
-  body.align(8);
-  body.string("json");
-  body.signature("s");
-  body.string("{}");
-  body.endArray(entries);
+  call.signature = "s";
+  Writer(call.body).string("text");
   return call;
-}
-
-TEST(Messages, SurviveEncodeAndDecodeWithEveryField) {
-  const Message call = sampleCall();
-  const std::string bytes = encode(call);
-  EXPECT_EQ(bytes.size() % 8, call.body.size() % 8);
-  ASSERT_EQ(messageLength(bytes), bytes.size());
-  const Message back = decode(bytes);
-  EXPECT_EQ(std::tie(back.type, back.serial, back.destination, back.path, back.interface,
-                     back.member, back.signature, back.body),
-            std::tie(call.type, call.serial, call.destination, call.path, call.interface,
-                     call.member, call.signature, call.body));
-  Reader body = back.bodyReader();
-  EXPECT_EQ(body.string(), "text");
-  EXPECT_EQ(body.uint32(), 42u);
-  body.skip("a{sv}");
-  EXPECT_TRUE(body.atEnd());
-}
-
-TEST(Messages, BigEndianOnesAreReadToo) {
-  const std::string bytes(
-      "B\x04\x01\x01\0\0\0\x08\0\0\0\x05\0\0\0\x37"  // signal, body 8 bytes, serial 5
-      "\x01\x01o\0\0\0\0\x02/a\0\0\0\0\0\0"          // path
-      "\x02\x01s\0\0\0\0\x03"
-      "a.b\0\0\0\0\0"  // interface
-      "\x03\x01s\0\0\0\0\x01"
-      "C\0\0\0\0\0\0\0"       // member
-      "\x08\x01g\0\x01s\0\0"  // body signature
-      "\0\0\0\x02hi\0\0",
-      80);
-  const Message signal = decode(bytes);
-  EXPECT_EQ(std::tie(signal.type, signal.serial, signal.path, signal.interface, signal.member),
-            std::tuple(MessageType::Signal, 5u, "/a", "a.b", "C"));
-  EXPECT_EQ(signal.bodyReader().string(), "hi");
 }
 
 TEST(Messages, CorruptOnesAreRefusedWithoutReadingPastTheirBytes) {
@@ -135,6 +93,7 @@ TEST(Messages, CorruptOnesAreRefusedWithoutReadingPastTheirBytes) {
     EXPECT_THROW(decode(bytes), ProtocolError) << label;
   }
   const std::string bytes = encode(sampleCall());
+  EXPECT_EQ(decode(bytes).bodyReader().string(), "text") << "whole, it decodes";
   for (size_t length = 0; length < bytes.size(); ++length) {
     EXPECT_THROW(decode(std::string_view(bytes).substr(0, length)), ProtocolError) << length;
   }
@@ -163,11 +122,10 @@ TEST(UserInfo, TextOnlySurvivesAndUnencodableEntriesRefuseTheSignal) {
   signal->serial = 1;
   const Message back = decode(encode(*signal));
   EXPECT_EQ(readUserInfo(back), (UserInfo{{"json", "{}"}}));
-  EXPECT_FALSE(notificationSignal(
-                   *route, std::map<std::string, std::string>{{"json", std::string("a\0b", 3)}})
-                   .has_value());
-  EXPECT_FALSE(
-      notificationSignal(*route, std::map<std::string, std::string>{{"json", "\xff"}}).has_value());
+  EXPECT_NO_THROW(back.bodyReader().skip("a{sv}"));
+  for (const std::string& bad : {std::string("a\0b", 3), std::string("\xff")}) {
+    EXPECT_FALSE(notificationSignal(*route, std::map<std::string, std::string>{{"json", bad}}));
+  }
   EXPECT_FALSE(SignalRoute::of("nodots").has_value());
   EXPECT_FALSE(SignalRoute::of("com.quillbeam.9lives").has_value());
 }

@@ -5,65 +5,32 @@
 
 #include <chrono>
 #include <functional>
-#include <memory>
-#include <mutex>
-#include <string>
-#include <string_view>
-#include <vector>
 
-#include "platform/linux/linux_platform.hpp"
-#include "support/bus_listener.hpp"
-#include "support/private_bus.hpp"
+#include "platform/linux/event_loop.hpp"
 
 namespace quillbeam::bridge::platform::testing {
+
+using namespace std::chrono_literals;
 
 // Turns the loop on the calling thread until `done` holds; false when it did not within
 // `timeout` (only to end a broken test).
 inline bool runUntil(EventLoop& loop, const std::function<bool()>& done,
-                     std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+                     std::chrono::milliseconds timeout = 10s) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   while (!done()) {
     if (std::chrono::steady_clock::now() >= deadline) return false;
-    loop.turn(std::chrono::milliseconds(20));
+    loop.turn(20ms);
   }
   return true;
 }
 
-// The platform's log lines; safe from any thread.
-class LogLines {
- public:
-  std::function<void(std::string_view)> sink() {
-    return [this](std::string_view line) {
-      std::lock_guard guard(lock_);
-      lines_.emplace_back(line);
-    };
-  }
-  std::vector<std::string> lines() const {
-    std::lock_guard guard(lock_);
-    return lines_;
-  }
-
- private:
-  mutable std::mutex lock_;
-  std::vector<std::string> lines_;
-};
-
-// The Linux platform on a private bus with a listener beside it; it must log nothing.
-class PlatformOnABus : public ::testing::Test {
- protected:
-  void TearDown() override {
-    platform.reset();
-    EXPECT_THAT(log.lines(), ::testing::IsEmpty());
-  }
-  bool turnUntil(const std::function<bool()>& done) {
-    return runUntil(platform->eventLoop(), done);
-  }
-
-  quillbeam::testing::PrivateBus bus;
-  quillbeam::testing::BusListener listener{bus.address()};
-  LogLines log;
-  std::unique_ptr<LinuxPlatform> platform =
-      std::make_unique<LinuxPlatform>(log.sink(), bus.address());
-};
+// The turns the loop makes in `period` when each may wait 20 ms: about period / 20 ms
+// when idle, many more when something wakes it over and over.
+inline uint64_t turnsIn(EventLoop& loop, std::chrono::milliseconds period) {
+  const uint64_t before = loop.turns();
+  runUntil(
+      loop, [] { return false; }, period);
+  return loop.turns() - before;
+}
 
 }  // namespace quillbeam::bridge::platform::testing

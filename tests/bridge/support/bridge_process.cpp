@@ -6,10 +6,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <csignal>
 #include <fstream>
-#include <sstream>
 #include <stdexcept>
 #include <thread>
 #include <utility>
@@ -21,37 +19,31 @@ namespace quillbeam::testing {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-fs::path BridgeProcess::builtBridge() {
-  return QUILLBEAM_BRIDGE_PATH;
-}
-
 BridgeProcess::BridgeProcess(Options options) {
   // A bridge that has ended makes our writes fail with EPIPE instead of killing the test.
   std::signal(SIGPIPE, SIG_IGN);
   int in[2], out[2];
   if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
   stderrFile_ = options.home / ("stderr-" + std::to_string(reinterpret_cast<uintptr_t>(this)));
-  const int err = ::open(stderrFile_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  const int streams[] = {
+      in[0], out[1], ::open(stderrFile_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600)};
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  const int streams[] = {in[0], out[1], err};
   for (int i = 0; i < 3; ++i) posix_spawn_file_actions_adddup2(&actions, streams[i], i);
-  const fs::path exe = options.executable.empty() ? builtBridge() : options.executable;
-  std::vector<std::string> args{exe.string()}, env{"HOME=" + options.home.string()};
-  args.insert(args.end(), options.extraArgs.begin(), options.extraArgs.end());
+  const fs::path exe =
+      options.executable.empty() ? fs::path(QUILLBEAM_BRIDGE_PATH) : options.executable;
+  std::vector<std::string> env{"HOME=" + options.home.string()};
   if (options.busAddress) env.push_back("DBUS_SESSION_BUS_ADDRESS=" + *options.busAddress);
   for (char** e = environ; *e; ++e) {
     const std::string_view v(*e);
     if (!v.starts_with("HOME=") && !v.starts_with("DBUS_SESSION_BUS_ADDRESS=")) env.emplace_back(v);
   }
-  const auto pointers = [](std::vector<std::string>& texts) {
-    std::vector<char*> list;
-    for (auto& text : texts) list.push_back(text.data());
-    list.push_back(nullptr);
-    return list;
-  };
-  auto argv = pointers(args), envp = pointers(env);
-  const int rc = ::posix_spawn(&pid_, exe.c_str(), &actions, nullptr, argv.data(), envp.data());
+  std::vector<char*> envp;
+  for (auto& text : env) envp.push_back(text.data());
+  envp.push_back(nullptr);
+  std::string arg0 = exe.string();
+  char* argv[] = {arg0.data(), nullptr};
+  const int rc = ::posix_spawn(&pid_, exe.c_str(), &actions, nullptr, argv, envp.data());
   posix_spawn_file_actions_destroy(&actions);
   for (int fd : streams) ::close(fd);
   input_ = in[1];
@@ -71,12 +63,10 @@ BridgeProcess::~BridgeProcess() {
   fs::remove(stderrFile_, ec);
 }
 
+// No signal handler is installed, so no call here is interrupted.
 bool BridgeProcess::sendRaw(std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t n = ::write(input_, bytes.data(), bytes.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return false;
-    bytes.remove_prefix(static_cast<size_t>(n));
+  for (ssize_t n = 0; !bytes.empty(); bytes.remove_prefix(static_cast<size_t>(n))) {
+    if ((n = ::write(input_, bytes.data(), bytes.size())) < 0) return false;
   }
   return true;
 }
@@ -91,54 +81,39 @@ void BridgeProcess::closeInput() {
   if (input_ >= 0) ::close(std::exchange(input_, -1));
 }
 
-bool BridgeProcess::readExactly(char* out, size_t n, Clock::time_point deadline) {
-  while (n > 0) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    pollfd p{output_, POLLIN, 0};
-    if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0) return false;
-    const ssize_t got = ::read(output_, out, n);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return false;
-    out += got;
-    n -= static_cast<size_t>(got);
-  }
-  return true;
-}
-
 std::optional<std::string> BridgeProcess::read(std::chrono::milliseconds timeout) {
   const auto deadline = Clock::now() + timeout;
+  const auto readExactly = [&](char* out, size_t n) {
+    for (ssize_t got = 0; n > 0; out += got, n -= static_cast<size_t>(got)) {
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      pollfd p{output_, POLLIN, 0};
+      if (left <= 0 || ::poll(&p, 1, static_cast<int>(left)) <= 0 ||
+          (got = ::read(output_, out, n)) <= 0) {
+        return false;
+      }
+    }
+    return true;
+  };
   unsigned char header[4];
-  if (output_ < 0 || !readExactly(reinterpret_cast<char*>(header), 4, deadline)) return {};
+  if (output_ < 0 || !readExactly(reinterpret_cast<char*>(header), 4)) return {};
   std::string body(header[0] | header[1] << 8 | header[2] << 16 | size_t{header[3]} << 24, '\0');
-  if (!readExactly(body.data(), body.size(), deadline)) return {};
+  if (!readExactly(body.data(), body.size())) return {};
   return body;
 }
 
 int BridgeProcess::wait(std::chrono::milliseconds timeout) {
-  for (const auto deadline = Clock::now() + timeout; !status_;) {
-    int raw = 0;
-    if (::waitpid(pid_, &raw, WNOHANG) == pid_) {
-      status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    } else if (Clock::now() >= deadline) {
-      return -1;
-    } else {
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
+  int raw = 0;
+  for (const auto deadline = Clock::now() + timeout; !status_ && Clock::now() < deadline;) {
+    if (::waitpid(pid_, &raw, WNOHANG) == pid_) status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
-  return *status_;
-}
-
-std::string BridgeProcess::errorText() const {
-  std::ifstream in(stderrFile_, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
+  return status_.value_or(-1);
 }
 
 std::vector<std::string> BridgeProcess::errorLines() const {
   std::vector<std::string> lines;
-  std::istringstream in(errorText());
+  std::ifstream in(stderrFile_);
   for (std::string line; std::getline(in, line);) lines.push_back(line);
   return lines;
 }

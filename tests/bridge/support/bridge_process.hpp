@@ -20,8 +20,7 @@ class BridgeProcess {
   struct Options {
     std::filesystem::path home;
     std::optional<std::string> busAddress;  // DBUS_SESSION_BUS_ADDRESS; absent: unset
-    std::filesystem::path executable;       // argv[0]; defaults to the built bridge
-    std::vector<std::string> extraArgs;
+    std::filesystem::path executable;       // argv[0]; empty: the built bridge
     bool closeOutput = false;  // close our end of its stdout at once (a browser gone away)
   };
 
@@ -30,10 +29,8 @@ class BridgeProcess {
   BridgeProcess(const BridgeProcess&) = delete;
   BridgeProcess& operator=(const BridgeProcess&) = delete;
 
-  static std::filesystem::path builtBridge();
-
-  // Writes a framed message or raw bytes to the bridge's input. False when not all of it
-  // was taken because the bridge stopped reading (it may end on bad input at any time).
+  // Writes a framed message or raw bytes. False when not all was taken because the bridge
+  // stopped reading (it may end on bad input at any time).
   bool send(std::string_view json);
   bool sendRaw(std::string_view bytes);
   void closeInput();
@@ -43,16 +40,12 @@ class BridgeProcess {
   // The exit status; -1 when it did not exit by the deadline or died of a signal.
   int wait(std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
-  std::string errorText() const;  // its standard error so far
-  std::vector<std::string> errorLines() const;
+  std::vector<std::string> errorLines() const;  // its standard error so far
   pid_t pid() const { return pid_; }
 
  private:
-  bool readExactly(char* out, size_t n, std::chrono::steady_clock::time_point deadline);
-
   pid_t pid_ = -1;
-  int input_ = -1;
-  int output_ = -1;
+  int input_ = -1, output_ = -1;
   std::filesystem::path stderrFile_;
   std::optional<int> status_;
 };

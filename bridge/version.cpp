@@ -2,12 +2,6 @@
 
 namespace quillbeam::bridge {
 
-std::string_view bridgeVersion() {
-#ifdef QUILLBEAM_VERSION
-  return QUILLBEAM_VERSION;
-#else
-  return "dev";
-#endif
-}
+std::string_view bridgeVersion() { return QUILLBEAM_VERSION; }
 
 }  // namespace quillbeam::bridge

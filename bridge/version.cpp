@@ -2,6 +2,8 @@
 
 namespace quillbeam::bridge {
 
-std::string_view bridgeVersion() { return QUILLBEAM_VERSION; }
+std::string_view bridgeVersion() {
+  return QUILLBEAM_VERSION;
+}
 
 }  // namespace quillbeam::bridge

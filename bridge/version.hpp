@@ -4,7 +4,7 @@
 
 namespace quillbeam::bridge {
 
-// The bridge's own version: the project version in release builds, "dev" otherwise.
+// The bridge's own version: the project version, or "dev" in developer and test builds.
 std::string_view bridgeVersion();
 
 }  // namespace quillbeam::bridge

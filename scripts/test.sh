@@ -2,6 +2,7 @@
 # The whole test suite, as CI runs it: installs what is missing (as root), then
 #  1. builds everything with warnings as errors and runs every test (unit, integration on
 #     the real bridge with a private session bus, fault tests, end to end in Chromium);
+#     then installs that build into a scratch prefix and builds a consumer against it;
 #  2. builds and runs the tests again under AddressSanitizer+UndefinedBehaviorSanitizer;
 #  3. builds and runs the bridge's tests under ThreadSanitizer;
 #  4. builds the libFuzzer targets and runs each for a bounded time.
@@ -25,6 +26,8 @@ build() {
 if build ci; then
   step "tests: ci"
   ctest --preset ci || failed+=(ci)
+  step "install: ci"
+  scripts/check-install.sh build/ci || failed+=(install)
 else
   failed+=(ci-build)
 fi

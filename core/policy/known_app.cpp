@@ -1,6 +1,6 @@
 #include "quillbeam/policy/known_app.hpp"
 
-#include "quillbeam/policy/hash_combine.hpp"
+#include "hash_combine.hpp"
 
 namespace quillbeam {
 

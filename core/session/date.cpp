@@ -2,14 +2,14 @@
 
 #include <time.h>
 
-#include "quillbeam/session/rounding.hpp"
+#include "rounding.hpp"
 
 namespace quillbeam {
 
 Date Date::now() {
   timespec ts{};
   clock_gettime(CLOCK_REALTIME, &ts);
-  return Date(static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9);
+  return fromSeconds(static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9);
 }
 
 int64_t Date::ms() const {

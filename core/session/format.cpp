@@ -3,7 +3,7 @@
 #include <cinttypes>
 #include <cstdio>
 
-#include "quillbeam/session/rounding.hpp"
+#include "rounding.hpp"
 
 namespace quillbeam::Format {
 

@@ -1,4 +1,4 @@
-#include "quillbeam/session/rounding.hpp"
+#include "rounding.hpp"
 
 #include <cmath>
 #include <limits>

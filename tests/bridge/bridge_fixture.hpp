@@ -26,7 +26,8 @@ using ::testing::StartsWith;
 using Lines = std::vector<std::string>;
 using NativeMessaging::frame;
 
-inline const std::string helloReply = R"({"type":"hello","protocol":1,"appVersion":"dev"})";
+inline const std::string helloReply =
+    R"({"type":"hello","protocol":1,"appVersion":")" QUILLBEAM_APP_VERSION R"("})";
 
 inline std::string readFile(const std::filesystem::path& path) {
   std::stringstream text;

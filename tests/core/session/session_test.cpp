@@ -13,7 +13,7 @@ namespace {
 TEST(Date, MillisecondsRoundHalvesAwayFromZeroAndSaturate) {
   const std::pair<double, int64_t> rows[] = {
       {0.0005, 1}, {-0.0005, -1}, {0.0004, 0}, {std::nan(""), 0}, {-1e300, INT64_MIN}};
-  for (const auto& [seconds, ms] : rows) EXPECT_EQ(Date(seconds).ms(), ms) << seconds;
+  for (const auto& [seconds, ms] : rows) EXPECT_EQ(Date::fromSeconds(seconds).ms(), ms) << seconds;
   const int64_t before = static_cast<int64_t>(std::time(nullptr)) * 1000;
   EXPECT_GE(Date::now().ms(), before);
   EXPECT_LT(Date::now().ms(), before + 60'000);
@@ -80,15 +80,15 @@ TEST(SessionRecords, DecodingIsStrictAboutKeysAndTypesButLenientAboutEnumText) {
 TEST(SessionSnapshot, EndsBreaksAndSideQuestsAreExclusive) {
   // isActive is met through the policy and the effective session.
   SessionSnapshot s = read(json::parse(fullJson));
-  EXPECT_DOUBLE_EQ(*s.remaining(Date(58.5)), 2.5);
-  EXPECT_TRUE(s.onBreak(Date(1.5)));
-  EXPECT_FALSE(s.onBreak(Date(2)));
-  EXPECT_DOUBLE_EQ(*s.sideQuestRemaining(Date(2.5)), 0.5);
-  EXPECT_EQ(s.sideQuestRemaining(Date(3)), std::nullopt);
-  EXPECT_DOUBLE_EQ(s.elapsed(Date(91)), 90.0);
-  EXPECT_EQ(s.elapsed(Date(std::nan(""))), 0.0);
+  EXPECT_DOUBLE_EQ(*s.remaining(Date::fromSeconds(58.5)), 2.5);
+  EXPECT_TRUE(s.onBreak(Date::fromSeconds(1.5)));
+  EXPECT_FALSE(s.onBreak(Date::fromSeconds(2)));
+  EXPECT_DOUBLE_EQ(*s.sideQuestRemaining(Date::fromSeconds(2.5)), 0.5);
+  EXPECT_EQ(s.sideQuestRemaining(Date::fromSeconds(3)), std::nullopt);
+  EXPECT_DOUBLE_EQ(s.elapsed(Date::fromSeconds(91)), 90.0);
+  EXPECT_EQ(s.elapsed(Date::fromSeconds(std::nan(""))), 0.0);
   s.endsAt.reset();
-  EXPECT_EQ(s.remaining(Date(1e12)), std::nullopt);
+  EXPECT_EQ(s.remaining(Date::fromSeconds(1e12)), std::nullopt);
 }
 
 }  // namespace

@@ -72,6 +72,7 @@ StatusReport StatusReport::current() {
 }
 
 bool StatusReport::countingDown() const {
+  if (healthy && !connected) return true;
   return session && (session->remaining(now) || session->breakRemaining(now) ||
                      session->sideQuestRemaining(now));
 }

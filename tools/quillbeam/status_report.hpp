@@ -25,8 +25,9 @@ struct StatusReport {
   // The user's browser-link.json as it is now.
   static StatusReport current();
 
-  // Whether a session end, break or side quest is counting down, so the report goes stale
-  // within a second.
+  // Whether something is counting down, so the report goes stale within a second: the
+  // session's end, a break, a side quest, or the grace time of a link that is not
+  // connected.
   bool countingDown() const;
 
   // A few lines for a person, each ending in a newline.

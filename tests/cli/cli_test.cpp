@@ -60,30 +60,24 @@ class Cli : public ::testing::Test {
 
   nlohmann::json statusJson() const { return nlohmann::json::parse(run("status --json").output); }
 
-  // The bridge after the extension's first report: the bus takes a connection's requests
-  // in order, so once that report's signal is out, the bridge's command match is in place.
-  std::unique_ptr<BridgeProcess> startBridge() const {
-    BusListener listener(bus->address());
-    listener.subscribe(CompanionNotification::browserState);
-    BridgeProcess::Options options;
-    options.home = home;
-    options.busAddress = bus->address();
-    auto bridge = std::make_unique<BridgeProcess>(options);
-    bridge->send(stateJson(std::nullopt));
-    EXPECT_TRUE(listener.waitForCount(1));
-    return bridge;
-  }
-
   fs::path home;
   std::unique_ptr<PrivateBus> bus;
 };
 
 TEST_F(Cli, CommandsReachTheExtensionByteForByte) {
-  auto bridge = startBridge();
+  // Once the extension's first report is announced, the bridge's command match is in
+  // place: the bus takes a connection's requests in order.
+  BusListener listener(bus->address());
+  listener.subscribe(CompanionNotification::browserState);
+  BridgeProcess::Options options;
+  options.home = home;
+  options.busAddress = bus->address();
+  auto bridge = std::make_unique<BridgeProcess>(options);
+  bridge->send(stateJson(std::nullopt));
+  ASSERT_TRUE(listener.waitForCount(1));
   const nlohmann::json status = statusJson();
   EXPECT_EQ(status["connected"], true);
   EXPECT_EQ(status["healthy"], true);
-  EXPECT_TRUE(status["lastSeen"].is_number_integer());
   EXPECT_TRUE(status["session"].is_null());
   EXPECT_EQ(run("status").output, "Browser: connected\nNo focus session\n");
 
@@ -206,14 +200,12 @@ TEST_F(Cli, StatusJudgesTheLinkRecord) {
     EXPECT_EQ(session["goal"], c.session->goal);
     EXPECT_EQ(session["mode"], "goal");
     EXPECT_EQ(session["strictnessTitle"], "Gentle");
-    EXPECT_EQ(session["milestonesDone"], 1);
     EXPECT_EQ(session["onBreak"], true);
     const double breakLeft = session["breakRemaining"];
     EXPECT_GT(breakLeft, 0.0);
     EXPECT_LE(breakLeft, 300.0);
     EXPECT_EQ(session["breakRemainingText"], Format::clock(breakLeft));
     EXPECT_GT(session["remaining"].get<double>(), breakLeft);
-    EXPECT_TRUE(session["sideQuestRemaining"].is_null());
   }
 }
 

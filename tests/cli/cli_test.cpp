@@ -1,0 +1,213 @@
+// The quillbeam command as a user runs it, from a shell, against the real bridge on a
+// private bus with a fake extension on the bridge's pipes.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+
+#include "bridge/support/bridge_process.hpp"
+#include "quillbeam/session/companion_notification.hpp"
+#include "quillbeam/session/date.hpp"
+#include "quillbeam/session/format.hpp"
+#include "quillbeam/session/shared_files.hpp"
+#include "support/bus_listener.hpp"
+#include "support/private_bus.hpp"
+
+namespace quillbeam::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Result {
+  int status = -1;
+  std::string output;  // standard output and error together
+};
+
+class Cli : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "quillbeam-cli-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    home = pattern;
+    bus = std::make_unique<PrivateBus>();
+  }
+  void TearDown() override {
+    bus.reset();
+    fs::remove_all(home);
+  }
+
+  // `quillbeam <arguments>` through the shell; `environment` adds or overrides variables.
+  Result run(const std::string& arguments, const std::string& environment = "") const {
+    const std::string command = "HOME='" + home.string() + "' DBUS_SESSION_BUS_ADDRESS='" +
+                                bus->address() + "' " + environment + " " QUILLBEAM_CLI_PATH " " +
+                                arguments + " 2>&1";
+    FILE* pipe = ::popen(command.c_str(), "r");
+    Result result;
+    char buffer[4096];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
+      result.output.append(buffer, n);
+    }
+    const int status = ::pclose(pipe);
+    if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
+    return result;
+  }
+
+  nlohmann::json statusJson() const { return nlohmann::json::parse(run("status --json").output); }
+
+  fs::path home;
+  std::unique_ptr<PrivateBus> bus;
+};
+
+TEST_F(Cli, CommandsReachTheExtensionByteForByte) {
+  // Once the extension's first report is announced, the bridge's command match is in
+  // place: the bus takes a connection's requests in order.
+  BusListener listener(bus->address());
+  listener.subscribe(CompanionNotification::browserState);
+  BridgeProcess::Options options;
+  options.home = home;
+  options.busAddress = bus->address();
+  auto bridge = std::make_unique<BridgeProcess>(options);
+  bridge->send(stateJson(std::nullopt));
+  ASSERT_TRUE(listener.waitForCount(1));
+  const nlohmann::json status = statusJson();
+  EXPECT_EQ(status["connected"], true);
+  EXPECT_EQ(status["healthy"], true);
+  EXPECT_TRUE(status["session"].is_null());
+  EXPECT_EQ(run("status").output, "Browser: connected\nNo focus session\n");
+
+  const struct {
+    std::string arguments;
+    std::string message;
+  } cases[] = {
+      {"start --goal 'Essay on bees' --minutes 25 --strictness lockdown "
+       "--anchor HTTPS://www.Example.org/notes --anchor example.org --anchor wiki.example.net",
+       R"({"type":"start","draft":{"goal":"Essay on bees","anchors":["example.org",)"
+       R"("wiki.example.net"],"mode":"timer","strictness":"lockdown","durationMin":25,)"
+       R"("milestones":[]}})"},
+      {"start --goal=Essay --milestone intro --milestone 'the body' --anchor example.org",
+       R"({"type":"start","draft":{"goal":"Essay","anchors":["example.org"],"mode":"goal",)"
+       R"("strictness":"strict","milestones":["intro","the body"]}})"},
+      {"focus-course", R"({"type":"focus-course"})"},
+      {"open-quit", R"({"type":"open-quit"})"},
+      {"app-blocked 'Steam Deck'", R"({"type":"app-blocked","app":"Steam Deck"})"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.arguments);
+    const Result result = run(c.arguments);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.output, "");
+    EXPECT_EQ(bridge->read(), c.message);
+  }
+  bridge->closeInput();
+  EXPECT_EQ(bridge->wait(), 0);
+}
+
+TEST_F(Cli, RefusedCommandsSendNothing) {
+  BusListener listener(bus->address());
+  listener.subscribe(CompanionNotification::command);
+  const struct {
+    std::string environment;
+    std::string arguments;
+    int status;
+    std::string output;  // how the output starts
+  } cases[] = {
+      {"", "open-quit", 3,
+       "quillbeam: no browser is connected; nothing sent (--anyway sends it regardless)\n"},
+      {"", "start --goal hi --minutes 25 --anchor example.org --anyway", 1,
+       "Write down what you want to get done.\n"},
+      {"", "start --goal Essay --minutes 3 --anchor example.org --anyway", 1,
+       "Pick a duration between 5 minutes and 8 hours.\n"},
+      {"", "start --goal Essay --minutes 25 --strictness harsh", 2,
+       "quillbeam: --strictness is gentle, strict or lockdown, not 'harsh' (see quillbeam "
+       "--help)\n"},
+      {"", "app-blocked", 2, "quillbeam: app-blocked takes one argument (see quillbeam --help)\n"},
+      {"DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent/bus", "open-quit --anyway", 1,
+       "quillbeam: no browser is connected; sending anyway\nquillbeam: not sent: "},
+      {"", "focus-course --anyway", 0, "quillbeam: no browser is connected; sending anyway\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.arguments);
+    const Result result = run(c.arguments, c.environment);
+    EXPECT_EQ(result.status, c.status);
+    EXPECT_EQ(result.output.substr(0, c.output.size()), c.output);
+  }
+  // The bus routes in the order it receives: anything sent before the last case is first.
+  ASSERT_TRUE(listener.waitForCount(1));
+  ASSERT_EQ(listener.received().size(), 1u);
+  EXPECT_EQ(listener.received()[0].json, R"({"type":"focus-course"})");
+}
+
+TEST_F(Cli, StatusJudgesTheLinkRecord) {
+  const int64_t now = Date::now().ms();
+  const pid_t deadBridge = ::fork();
+  if (deadBridge == 0) ::_exit(0);
+  ASSERT_GT(deadBridge, 0);
+  ::waitpid(deadBridge, nullptr, 0);
+
+  SessionSnapshot onBreak;
+  onBreak.id = "s1";
+  onBreak.goal = "Read chapter 4";
+  onBreak.mode = SessionMode::goal;
+  onBreak.strictness = Strictness::gentle;
+  onBreak.startedAt = now - 600'000;
+  onBreak.endsAt = now + 1'500'000;
+  onBreak.milestonesDone = 1;
+  onBreak.milestonesTotal = 3;
+  onBreak.breakUntil = now + 300'000;
+  SessionSnapshot ended = onBreak;
+  ended.endsAt = now - 1'000;
+
+  const struct {
+    const char* name;
+    std::optional<BrowserLink> link;
+    bool connected;
+    bool healthy;
+    std::optional<SessionSnapshot> session;
+    std::string textStart;
+  } cases[] = {
+      {"no file", std::nullopt, false, false, std::nullopt,
+       "Browser: not connected, never seen\nNo focus session\n"},
+      {"bridge died", BrowserLink(true, now - 90'000, "1.2", std::nullopt, deadBridge), false,
+       false, std::nullopt, "Browser: not connected, last seen 2m ago (extension 1.2)\n"},
+      {"inside grace", BrowserLink(false, now - 5'000), false, true, std::nullopt,
+       "Browser: reconnecting, last seen <1m ago\n"},
+      {"past grace", BrowserLink(false, now - 90'000), false, false, std::nullopt,
+       "Browser: not connected, last seen 2m ago\n"},
+      {"on a break", BrowserLink(false, now - 5'000, std::nullopt, onBreak), false, true, onBreak,
+       "Browser: reconnecting, last seen <1m ago\nSession: Read chapter 4\n  goal, Gentle, "},
+      {"session ended", BrowserLink(false, now - 5'000, std::nullopt, ended), false, true,
+       std::nullopt, "Browser: reconnecting, last seen <1m ago\nNo focus session\n"},
+  };
+  const fs::path file = home / "Library/Application Support/Quillbeam/browser-link.json";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove(file);
+    if (c.link) SharedFiles::writeLink(*c.link, file);
+    EXPECT_EQ(run("status").output.substr(0, c.textStart.size()), c.textStart);
+    const nlohmann::json status = statusJson();
+    EXPECT_EQ(status["connected"], c.connected);
+    EXPECT_EQ(status["healthy"], c.healthy);
+    EXPECT_EQ(status["lastSeen"], c.link ? nlohmann::json(c.link->lastSeen) : nlohmann::json());
+    const nlohmann::json& session = status["session"];
+    ASSERT_EQ(session.is_null(), !c.session);
+    if (!c.session) continue;
+    EXPECT_EQ(session["goal"], c.session->goal);
+    EXPECT_EQ(session["mode"], "goal");
+    EXPECT_EQ(session["strictnessTitle"], "Gentle");
+    EXPECT_EQ(session["onBreak"], true);
+    const double breakLeft = session["breakRemaining"];
+    EXPECT_GT(breakLeft, 0.0);
+    EXPECT_LE(breakLeft, 300.0);
+    EXPECT_EQ(session["breakRemainingText"], Format::clock(breakLeft));
+    EXPECT_GT(session["remaining"].get<double>(), breakLeft);
+  }
+}
+
+}  // namespace
+}  // namespace quillbeam::testing

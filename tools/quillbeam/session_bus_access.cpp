@@ -1,0 +1,17 @@
+#include "session_bus_access.hpp"
+
+#include <utility>
+
+namespace quillbeam::cli {
+
+std::unique_ptr<bridge::platform::LinuxPlatform> openSessionBus(std::string& problem,
+                                                                std::function<void()> onProblem) {
+  return bridge::platform::makeLinuxPlatform(
+      [&problem, onProblem = std::move(onProblem)](std::string_view line) {
+        if (!problem.empty()) return;
+        problem = line;
+        if (onProblem) onProblem();
+      });
+}
+
+}  // namespace quillbeam::cli

@@ -21,15 +21,16 @@ class ScriptedWorkspace : public platform::Workspace {
   int lookups = 0;
   std::vector<AppLocation> opened;
 
-  bool isRunning(std::string_view bundleID) override {
+  void isRunning(std::string_view bundleID, std::function<void(bool)> answer) override {
     ++runningChecks;
     EXPECT_EQ(bundleID, "com.quillbeam.mac");
-    return running;
+    answer(running);
   }
-  std::optional<AppLocation> locate(std::string_view bundleID) override {
+  void locate(std::string_view bundleID,
+              std::function<void(std::optional<AppLocation>)> answer) override {
     ++lookups;
     EXPECT_EQ(bundleID, "com.quillbeam.mac");
-    return installed;
+    answer(installed);
   }
   void openInBackground(const AppLocation& app,
                         std::function<void(std::optional<std::string>)> completion) override {
@@ -37,6 +38,12 @@ class ScriptedWorkspace : public platform::Workspace {
     completion(launchError);
   }
 };
+
+std::optional<AppLocation> bundleURL(const CompanionLauncher& launcher) {
+  std::optional<AppLocation> found;
+  launcher.appBundleURL([&](std::optional<AppLocation> app) { found = std::move(app); });
+  return found;
+}
 
 class Launcher : public ::testing::Test {
  protected:
@@ -63,19 +70,19 @@ class Launcher : public ::testing::Test {
 
 TEST_F(Launcher, BundleThreeLevelsUpWithExactAppExtension) {
   CompanionLauncher inBundle(values, workspace, makeBundleBridge("Quillbeam.app"));
-  EXPECT_EQ(inBundle.appBundleURL(), bundle(fs::canonical(root) / "Quillbeam.app"));
+  EXPECT_EQ(bundleURL(inBundle), bundle(fs::canonical(root) / "Quillbeam.app"));
   EXPECT_EQ(workspace.lookups, 0);
 
   // Another app's bundle is taken all the same: its identity is not checked.
   CompanionLauncher other(values, workspace, makeBundleBridge("Other.app"));
-  EXPECT_EQ(other.appBundleURL(), bundle(fs::canonical(root) / "Other.app"));
+  EXPECT_EQ(bundleURL(other), bundle(fs::canonical(root) / "Other.app"));
 }
 
 TEST_F(Launcher, SymlinksAreResolvedFirst) {
   fs::path real = makeBundleBridge("Quillbeam.app");
   fs::create_symlink(real, root / "on-path");
   CompanionLauncher launcher(values, workspace, root / "on-path");
-  EXPECT_EQ(launcher.appBundleURL(), bundle(fs::canonical(root) / "Quillbeam.app"));
+  EXPECT_EQ(bundleURL(launcher), bundle(fs::canonical(root) / "Quillbeam.app"));
 }
 
 TEST_F(Launcher, OtherwiseTheSystemDecides) {
@@ -83,12 +90,12 @@ TEST_F(Launcher, OtherwiseTheSystemDecides) {
   for (const fs::path& exe : {makeBundleBridge("Quillbeam.APP"), makeBundleBridge("plain"),
                               fs::path("/usr/bin/quillbeam_bridge"), fs::path()}) {
     CompanionLauncher launcher(values, workspace, exe);
-    EXPECT_EQ(launcher.appBundleURL(), workspace.installed) << exe;
+    EXPECT_EQ(bundleURL(launcher), workspace.installed) << exe;
   }
   CompanionLauncher noArguments(values, workspace, std::nullopt);
-  EXPECT_EQ(noArguments.appBundleURL(), workspace.installed);
+  EXPECT_EQ(bundleURL(noArguments), workspace.installed);
   workspace.installed.reset();
-  EXPECT_EQ(noArguments.appBundleURL(), std::nullopt);
+  EXPECT_EQ(bundleURL(noArguments), std::nullopt);
 }
 
 TEST_F(Launcher, RunningAppIsNeitherLookedUpNorOpened) {

@@ -29,9 +29,10 @@ struct CountingCenter : platform::NotificationCenter {
 
 struct CountingWorkspace : platform::Workspace {
   int opens = 0;
-  bool isRunning(std::string_view) override { return false; }
-  std::optional<platform::AppLocation> locate(std::string_view id) override {
-    return platform::AppLocation{{platform::AppLocation::Registered{std::string(id)}}};
+  void isRunning(std::string_view, std::function<void(bool)> answer) override { answer(false); }
+  void locate(std::string_view id,
+              std::function<void(std::optional<platform::AppLocation>)> answer) override {
+    answer(platform::AppLocation{{platform::AppLocation::Registered{std::string(id)}}});
   }
   void openInBackground(const platform::AppLocation&,
                         std::function<void(std::optional<std::string>)>) override {

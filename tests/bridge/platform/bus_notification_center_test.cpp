@@ -53,7 +53,11 @@ class NotificationsOnABus : public ::testing::Test {
 
   // Returns once every match the platform asked for is in force: the daemon serves one
   // connection's messages in order, so a reply to a later call proves the earlier ones.
-  void barrier() { platform->workspace().isRunning("com.quillbeam.test.Nobody"); }
+  void barrier() {
+    bool answered = false;
+    platform->workspace().isRunning("com.quillbeam.test.Nobody", [&](bool) { answered = true; });
+    runUntil(platform->eventLoop(), [&] { return answered; });
+  }
 
   PrivateBus bus;
   LogLines log;
@@ -271,8 +275,10 @@ TEST_P(WithoutABus, SaysSoOnceAndEverythingElseStillWorks) {
   center.post(kState, std::nullopt);
   center.post(kCommand, std::map<std::string, std::string>{{"json", "{}"}});
   center.flush();
-  EXPECT_FALSE(platform.workspace().isRunning("com.quillbeam.test.App"));
-  EXPECT_EQ(platform.workspace().locate("com.quillbeam.test.App"), std::nullopt);
+  std::optional<bool> running;
+  std::optional<std::optional<AppLocation>> found;
+  platform.workspace().isRunning("com.quillbeam.test.App", [&](bool r) { running = r; });
+  platform.workspace().locate("com.quillbeam.test.App", [&](auto app) { found = app; });
   std::optional<std::optional<std::string>> launched;
   platform.workspace().openInBackground(
       AppLocation{AppLocation::Registered{"com.quillbeam.test.App"}},
@@ -280,7 +286,11 @@ TEST_P(WithoutABus, SaysSoOnceAndEverythingElseStillWorks) {
 
   int ran = 0;
   platform.loop().post([&] { ++ran; });
-  ASSERT_TRUE(runUntil(platform.eventLoop(), [&] { return ran == 1 && launched.has_value(); }));
+  ASSERT_TRUE(runUntil(platform.eventLoop(), [&] {
+    return ran == 1 && launched.has_value() && running.has_value() && found.has_value();
+  }));
+  EXPECT_EQ(running, false);
+  EXPECT_EQ(*found, std::nullopt);
   EXPECT_THAT(*launched, ::testing::Optional(::testing::Not(::testing::IsEmpty())));
   EXPECT_THAT(log.lines(), ElementsAre(StartsWith("notifications are off: ")));
   EXPECT_THAT(log.lines().at(0), HasSubstr(GetParam().reason));
@@ -337,10 +347,12 @@ TEST(BusGoingAway, TurnsNotificationsOffOnceWithoutSpinningOrStoppingTheLoop) {
   // Posting and flushing are no-ops now; blocks still run.
   platform.notifications().post(kState, std::nullopt);
   platform.notifications().flush();
-  EXPECT_FALSE(platform.workspace().isRunning("com.quillbeam.test.App"));
+  std::optional<bool> running;
+  platform.workspace().isRunning("com.quillbeam.test.App", [&](bool r) { running = r; });
   int ran = 0;
   loop.post([&] { ++ran; });
-  ASSERT_TRUE(runUntil(loop, [&] { return ran == 1; }));
+  ASSERT_TRUE(runUntil(loop, [&] { return ran == 1 && running.has_value(); }));
+  EXPECT_EQ(running, false);
 
   // A dead connection left on the loop would wake it over and over.
   const uint64_t before = loop.turns();

@@ -54,12 +54,29 @@ bool waitForFile(const fs::path& path) {
   return true;
 }
 
+// The workspace's answers, waited for on the loop.
+bool ask(LinuxPlatform& platform, std::string_view id) {
+  std::optional<bool> answer;
+  platform.workspace().isRunning(id, [&](bool running) { answer = running; });
+  EXPECT_TRUE(runUntil(platform.eventLoop(), [&] { return answer.has_value(); }));
+  return answer.value_or(false);
+}
+std::optional<AppLocation> find(LinuxPlatform& platform, std::string_view id) {
+  std::optional<std::optional<AppLocation>> answer;
+  platform.workspace().locate(id, [&](std::optional<AppLocation> app) { answer = app; });
+  EXPECT_TRUE(runUntil(platform.eventLoop(), [&] { return answer.has_value(); }));
+  return answer.value_or(std::nullopt);
+}
+
 class WorkspaceOnABus : public ::testing::Test {
  protected:
   void TearDown() override {
     platform.reset();
     EXPECT_THAT(log.lines(), ::testing::IsEmpty());
   }
+
+  bool running(std::string_view id) { return ask(*platform, id); }
+  std::optional<AppLocation> located(std::string_view id) { return find(*platform, id); }
 
   // Opens `app` and turns the loop until its completion has run.
   std::optional<std::string> open(const AppLocation& app) {
@@ -85,29 +102,28 @@ class WorkspaceOnABus : public ::testing::Test {
 };
 
 TEST_F(WorkspaceOnABus, AppRunsExactlyWhileItsBundleIdentifierIsAnOwnedName) {
-  auto& workspace = platform->workspace();
-  EXPECT_FALSE(workspace.isRunning(kApp));
+  EXPECT_FALSE(running(kApp));
   BusListener app(bus.address());
   app.requestName(kApp);
-  EXPECT_TRUE(workspace.isRunning(kApp));
-  EXPECT_FALSE(workspace.isRunning("com.quillbeam.test.app"));  // case-sensitive
-  EXPECT_FALSE(workspace.isRunning("com.quillbeam.test"));
-  EXPECT_FALSE(workspace.isRunning("not a bus name"));
+  EXPECT_TRUE(running(kApp));
+  EXPECT_FALSE(running("com.quillbeam.test.app"));  // case-sensitive
+  EXPECT_FALSE(running("com.quillbeam.test"));
+  EXPECT_FALSE(running("not a bus name"));
   app.releaseName(kApp);
-  EXPECT_FALSE(workspace.isRunning(kApp));
+  EXPECT_FALSE(running(kApp));
 }
 
 TEST_F(WorkspaceOnABus, ActivationStartsTheInstalledAppWhichThenRuns) {
-  EXPECT_EQ(platform->workspace().locate(kApp), std::nullopt);
+  EXPECT_EQ(located(kApp), std::nullopt);
   const auto marker = bus.scratchDir() / "started";
   bus.writeService(kApp,
                    std::string(QUILLBEAM_TEST_BUS_NAME_OWNER) + " " + kApp + " " + marker.native());
-  EXPECT_EQ(platform->workspace().locate(kApp), registered(kApp));
-  EXPECT_EQ(platform->workspace().locate("com.quillbeam.test.Other"), std::nullopt);
+  EXPECT_EQ(located(kApp), registered(kApp));
+  EXPECT_EQ(located("com.quillbeam.test.Other"), std::nullopt);
 
   EXPECT_EQ(open(registered(kApp)), std::nullopt);
   EXPECT_TRUE(fs::exists(marker));
-  EXPECT_TRUE(platform->workspace().isRunning(kApp));
+  EXPECT_TRUE(running(kApp));
   // Already running: activation succeeds without starting a second one.
   fs::remove(marker);
   EXPECT_EQ(open(registered(kApp)), std::nullopt);
@@ -138,9 +154,9 @@ TEST(WorkspaceRightAfterStartUp, FirstQueriesAndLaunchesAreAnswered) {
                    std::string(QUILLBEAM_TEST_BUS_NAME_OWNER) + " " + kApp + " " + marker.native());
   LogLines log;
   std::optional<LinuxPlatform> platform(std::in_place, log.sink(), bus.address());
-  EXPECT_TRUE(platform->workspace().isRunning("com.quillbeam.test.Running"));
+  EXPECT_TRUE(ask(*platform, "com.quillbeam.test.Running"));
   platform.emplace(log.sink(), bus.address());
-  EXPECT_EQ(platform->workspace().locate(kApp), registered(kApp));
+  EXPECT_EQ(find(*platform, kApp), registered(kApp));
   platform.emplace(log.sink(), bus.address());
   std::optional<std::optional<std::string>> outcome;
   platform->workspace().openInBackground(

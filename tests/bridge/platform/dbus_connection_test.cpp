@@ -80,6 +80,15 @@ std::string readUntil(int fd, std::string_view marker) {
   return seen;
 }
 
+// Takes the client through the handshake as a daemon does, up to its BEGIN.
+void admit(int fd) {
+  readUntil(fd, "AUTH EXTERNAL\r\n");
+  sendAll(fd, "OK 0123456789abcdef\r\n");
+  readUntil(fd, "NEGOTIATE_UNIX_FD\r\n");
+  sendAll(fd, "AGREE_UNIX_FD\r\n");
+  readUntil(fd, "BEGIN\r\n");
+}
+
 std::string signalBytes(uint32_t serial, std::string body = {}, std::string signature = {}) {
   Message signal = Message::signal("/com/quillbeam/test", "com.quillbeam.test", "command");
   signal.serial = serial;
@@ -109,7 +118,7 @@ Outcome converse(const ScriptedPeer& peer, size_t signals = 0) {
 
 TEST(BusConnection, APeerThatRefusesOurCredentialsClosesIt) {
   ScriptedPeer peer([](int client) {
-    readUntil(client, "BEGIN\r\n");
+    readUntil(client, "AUTH EXTERNAL\r\n");
     sendAll(client, "REJECTED EXTERNAL\r\n");
   });
   EXPECT_EQ(converse(peer).closedBecause, "the session bus refused our credentials");
@@ -117,8 +126,8 @@ TEST(BusConnection, APeerThatRefusesOurCredentialsClosesIt) {
 
 TEST(BusConnection, BytesThatAreNotTheProtocolCloseIt) {
   ScriptedPeer peer([](int client) {
-    readUntil(client, "BEGIN\r\n");
-    sendAll(client, "OK 0123456789abcdef\r\nthis is not a bus message at all");
+    admit(client);
+    sendAll(client, "this is not a bus message at all");
     readUntil(client, "never");
   });
   EXPECT_THAT(
@@ -133,11 +142,10 @@ TEST(BusConnection, APeerThatHangsUpClosesIt) {
 
 TEST(BusConnection, AMessageTooLargeToKeepIsSkippedAndTheNextOneArrives) {
   ScriptedPeer peer([](int client) {
-    readUntil(client, "BEGIN\r\n");
+    admit(client);
     std::string huge(Connection::kMaxIncomingMessage, 'x');
     std::string body;
     Writer(body).string(huge);
-    sendAll(client, "OK 0123456789abcdef\r\n");
     sendAll(client, signalBytes(1, body, "s"));
     std::string small;
     Writer(small).string("after");
@@ -152,7 +160,7 @@ TEST(BusConnection, AMessageTooLargeToKeepIsSkippedAndTheNextOneArrives) {
 }
 
 TEST(BusConnection, ACallWaitingForAReplyHearsWhenTheConnectionCloses) {
-  ScriptedPeer peer([](int client) { readUntil(client, "BEGIN\r\n"); });
+  ScriptedPeer peer([](int client) { admit(client); });
   EventLoop loop;
   std::optional<std::string> closed;
   Connection connection(loop, peer.address(), [&](std::string_view reason) { closed = reason; });

@@ -1,16 +1,11 @@
 // The real bridge on buses that desktops have and the fixture's defaults do not show: found
 // through the runtime directory, behind the sandbox proxy, and stopped for a while.
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
+#include <cstdio>
 #include <thread>
 
 #include "bridge_fixture.hpp"
-
-extern char** environ;
 
 namespace quillbeam::testing {
 namespace {
@@ -33,35 +28,21 @@ TEST_F(BusParity, WithoutTheVariableTheBusInTheRuntimeDirectoryIsUsed) {
 TEST_F(BusParity, BehindTheSandboxProxyTheBridgeConnects) {
   if (!fs::exists("/usr/bin/xdg-dbus-proxy")) GTEST_SKIP() << "xdg-dbus-proxy is not installed";
   const auto socket = bus->scratchDir() / "proxy";
-  int ready[2];
-  ASSERT_EQ(pipe2(ready, O_CLOEXEC), 0);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, ready[1], 3);
-  std::vector<std::string> args{"xdg-dbus-proxy", "--fd=3", bus->address(), socket.native()};
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  pid_t proxy = -1;
-  ASSERT_EQ(posix_spawnp(&proxy, argv[0], &actions, nullptr, argv.data(), environ), 0);
-  posix_spawn_file_actions_destroy(&actions);
-  close(ready[1]);
-  char byte = 0;
-  ASSERT_EQ(read(ready[0], &byte, 1), 1);  // the proxy listens
+  // It says 'x' on --fd once it listens, and ends when that descriptor's reader goes.
+  FILE* proxy = ::popen(
+      ("exec xdg-dbus-proxy '" + bus->address() + "' " + socket.native() + " --fd=1").c_str(), "r");
+  ASSERT_EQ(std::fgetc(proxy), 'x');
   auto o = options();
   o.busAddress = "unix:path=" + socket.native();
-  {
-    BridgeProcess bridge(o);
-    bridge.send(stateJson(std::nullopt));
-    EXPECT_TRUE(listener->waitForCount(1));
-    bridge.send(stateJson(sessionJson("behind-the-proxy")));
-    EXPECT_TRUE(listener->waitForCount(2));
-    bridge.closeInput();
-    EXPECT_EQ(bridge.wait(), 0);
-    EXPECT_EQ(bridge.errorText(), "");
-  }
-  close(ready[0]);  // which ends the proxy
-  waitpid(proxy, nullptr, 0);
+  BridgeProcess bridge(o);
+  bridge.send(stateJson(std::nullopt));
+  EXPECT_TRUE(listener->waitForCount(1));
+  bridge.send(stateJson(sessionJson("behind-the-proxy")));
+  EXPECT_TRUE(listener->waitForCount(2));
+  bridge.closeInput();
+  EXPECT_EQ(bridge.wait(), 0);
+  EXPECT_EQ(bridge.errorText(), "");
+  ::pclose(proxy);
 }
 
 TEST_F(BusParity, AStoppedBusHoldsNoBrowserMessageAndTheLaunchFollowsItsReturn) {

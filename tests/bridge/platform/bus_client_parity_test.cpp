@@ -9,6 +9,7 @@
 #include <systemd/sd-bus.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
@@ -86,11 +87,10 @@ TEST_P(OnBothDaemons, ACommandCarryingADescriptorIsHandledAndTheDescriptorClosed
   EXPECT_THAT(commands, ElementsAre("first", "second"));
   // Our read end is the last descriptor of the pipe left in this process.
   const auto pipeName = fs::read_symlink("/proc/self/fd/" + std::to_string(pipe[0]));
-  int copies = 0;
-  for (const auto& fd : fs::directory_iterator("/proc/self/fd")) {
+  const auto copies = std::count_if(fs::directory_iterator("/proc/self/fd"), {}, [&](auto& fd) {
     std::error_code ec;
-    copies += fs::read_symlink(fd.path(), ec) == pipeName;
-  }
+    return fs::read_symlink(fd.path(), ec) == pipeName;
+  });
   close(pipe[0]);
   EXPECT_EQ(copies, 1);
 }
@@ -120,9 +120,8 @@ std::string gdbusCall(EventLoop& loop, const std::string& address, const std::st
                                 " --object-path /x --method " + method + " 2>&1";
     std::string text;
     FILE* pipe = ::popen(command.c_str(), "r");
-    char buffer[256];
-    while (pipe && std::fgets(buffer, sizeof buffer, pipe)) text += buffer;
-    if (pipe) ::pclose(pipe);
+    for (int c = 0; (c = std::fgetc(pipe)) != EOF;) text += static_cast<char>(c);
+    ::pclose(pipe);
     return text;
   });
   runUntil(

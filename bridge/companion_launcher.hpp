@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -17,12 +18,14 @@ class CompanionLauncher {
   CompanionLauncher(const ProcessValues& values, platform::Workspace& workspace,
                     std::optional<std::filesystem::path> executablePath);
 
-  // The app bundle three levels above the bridge's real file when its extension is
-  // exactly "app", else whatever the system knows for the bundle identifier.
-  std::optional<platform::AppLocation> appBundleURL() const;
+  // Hands `found` the app bundle three levels above the bridge's real file when its
+  // extension is exactly "app", else whatever the system knows for the bundle identifier.
+  void appBundleURL(std::function<void(std::optional<platform::AppLocation>)> found) const;
 
-  // Checks afresh on every call and returns without waiting for a launch; a failed launch
-  // is logged from the platform's completion.
+  // Checks afresh on every call whether the app runs, then looks it up, then opens it,
+  // each step once the one before has its answer; returns at once, waiting for none of
+  // them. A failed launch is logged from the platform's completion. The launcher must
+  // outlive the answers, which it does as the loop stops with the process.
   void ensureAppRunning();
 
  private:

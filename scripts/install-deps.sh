@@ -8,6 +8,7 @@ packages=(
   nlohmann-json3-dev libsystemd-dev libicu-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   dbus dbus-daemon dbus-bin libglib2.0-bin procps python3
+  dbus-broker xdg-dbus-proxy
 )
 if [[ "${QUILLBEAM_WITH_BROWSER:-0}" == 1 ]]; then
   packages+=(chromium)

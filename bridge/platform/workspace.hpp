@@ -29,11 +29,14 @@ class Workspace {
  public:
   virtual ~Workspace() = default;
 
-  // Whether an app with exactly this bundle identifier runs now.
-  virtual bool isRunning(std::string_view bundleID) = 0;
+  // Whether an app with exactly this bundle identifier runs now. `answer` runs once, on
+  // the main loop, maybe before this returns; false when the system cannot tell.
+  virtual void isRunning(std::string_view bundleID, std::function<void(bool running)> answer) = 0;
 
-  // The installed app with this bundle identifier, if the system knows one.
-  virtual std::optional<AppLocation> locate(std::string_view bundleID) = 0;
+  // The installed app with this bundle identifier, if the system knows one. `answer` runs
+  // once, on the main loop, maybe before this returns.
+  virtual void locate(std::string_view bundleID,
+                      std::function<void(std::optional<AppLocation>)> answer) = 0;
 
   // Starts the app in the background (it never comes to the front) and returns at once.
   // `completion` runs once, later, on a thread of the platform's choosing, with the error

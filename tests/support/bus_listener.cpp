@@ -13,9 +13,9 @@ void check(int r, const std::string& what) {
 
 int record(sd_bus_message* m, void* received, sd_bus_error*) {
   const auto text = [](const char* s) { return std::string(s ? s : ""); };
-  ReceivedSignal s{text(sd_bus_message_get_path(m)), text(sd_bus_message_get_interface(m)),
-                   text(sd_bus_message_get_member(m)), text(sd_bus_message_get_signature(m, 1)),
-                   ""};
+  ReceivedSignal s{text(sd_bus_message_get_sender(m)),       text(sd_bus_message_get_path(m)),
+                   text(sd_bus_message_get_interface(m)),    text(sd_bus_message_get_member(m)),
+                   text(sd_bus_message_get_signature(m, 1)), ""};
   const char *key = nullptr, *value = nullptr;
   if (s.signature == "a{sv}" && sd_bus_message_read(m, "a{sv}", 1, &key, "s", &value) > 0 &&
       text(key) == "json")

@@ -15,7 +15,7 @@ namespace quillbeam::testing {
 
 // One signal seen on the bus.
 struct ReceivedSignal {
-  std::string path, interface, member, signature;
+  std::string sender, path, interface, member, signature;
   std::string json;  // the text of a one-entry a{sv} body {"json": <s>}, else empty
 };
 

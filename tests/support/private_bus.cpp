@@ -4,6 +4,8 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <systemd/sd-bus.h>
 #include <unistd.h>
@@ -87,9 +89,89 @@ std::string readAddress(int fd) {
   return text.substr(0, text.find('\n'));
 }
 
+// Starts dbus-broker on a listening socket at `socket`, allowing everything: the broker
+// takes its sockets and policy from a controller, a peer connection on its fd 3.
+pid_t startBroker(const std::filesystem::path& socket, sd_bus*& controller) {
+  int pair[2];
+  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) throw failure("socketpair");
+  // The broker accepts until the socket would block.
+  const int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  socket.native().copy(address.sun_path, sizeof address.sun_path - 1);
+  if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      listen(listener, 64) != 0) {
+    const auto problem = failure("listen");
+    close(listener);
+    close(pair[0]);
+    close(pair[1]);
+    throw problem;
+  }
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, pair[1], 3);
+  std::vector<const char*> argv{
+      "dbus-broker", "--controller", "3", "--machine-id", "0123456789abcdef0123456789abcdef",
+      nullptr};
+  pid_t pid = -1;
+  const int spawned = posix_spawnp(&pid, "dbus-broker", &actions, nullptr,
+                                   const_cast<char**>(argv.data()), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  close(pair[1]);
+  if (spawned != 0) {
+    close(pair[0]);
+    close(listener);
+    throw failure("cannot start dbus-broker", spawned);
+  }
+  // Listener 0 admits everyone (uid -1 is the fallback batch) to connect, own any name,
+  // and send and receive anything, at priority 1.
+  sd_bus_message* call = nullptr;
+  sd_bus_error error{nullptr, nullptr, 0};
+  int r = sd_bus_new(&controller);
+  if (r >= 0) r = sd_bus_set_fd(controller, pair[0], pair[0]);
+  if (r >= 0) r = sd_bus_start(controller);
+  if (r >= 0) {
+    r = sd_bus_message_new_method_call(controller, &call, nullptr, "/org/bus1/DBus/Broker",
+                                       "org.bus1.DBus.Broker", "AddListener");
+  }
+  if (r >= 0) {
+    r = sd_bus_message_append(
+        call, "ohv", "/org/bus1/DBus/Listener/0", listener,
+        "(a(u(bta(btbs)a(btssssuutt)a(btssssuutt)))a(buu(bta(btbs)a(btssssuutt)a(btssssuutt)))"
+        "a(ss)bs)",
+        1, UINT32_MAX, true, UINT64_C(1), 1, true, UINT64_C(1), true, "", 1, true, UINT64_C(1), "",
+        "", "", "", 0, 0, UINT64_C(0), UINT64_MAX, 1, true, UINT64_C(1), "", "", "", "", 0, 0,
+        UINT64_C(0), UINT64_MAX, 0, 0, false, "session");
+  }
+  if (r >= 0) r = sd_bus_call(controller, call, 10'000'000, &error, nullptr);
+  const std::string message = error.message ? error.message : "";
+  sd_bus_error_free(&error);
+  sd_bus_message_unref(call);
+  close(listener);
+  if (r < 0) {
+    ::kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    throw std::runtime_error("private bus: dbus-broker refused its listener: " + message);
+  }
+  return pid;
+}
+
 }  // namespace
 
-PrivateBus::PrivateBus() : root_(makeRoot()), servicesDir_(root_ / "services") {
+PrivateBus::PrivateBus(BusDaemon daemon) : root_(makeRoot()), servicesDir_(root_ / "services") {
+  if (daemon == BusDaemon::DbusBroker) {
+    try {
+      pid_ = startBroker(root_ / "bus", controller_);
+      address_ = "unix:path=" + (root_ / "bus").native();
+      return;
+    } catch (...) {
+      sd_bus_flush_close_unref(controller_);
+      std::error_code ec;
+      std::filesystem::remove_all(root_, ec);
+      throw;
+    }
+  }
   try {
     std::filesystem::create_directory(servicesDir_);
     const auto configPath = root_ / "bus.conf";
@@ -144,6 +226,7 @@ PrivateBus::~PrivateBus() {
     }
     pid_ = -1;
   }
+  sd_bus_flush_close_unref(controller_);
   std::error_code ec;
   std::filesystem::remove_all(root_, ec);
 }
@@ -164,6 +247,7 @@ void PrivateBus::writeService(std::string_view name, std::string_view exec) cons
 }
 
 void PrivateBus::reload() const {
+  if (controller_) throw std::logic_error("private bus: dbus-broker here cannot reload");
   sd_bus* bus = nullptr;
   int r = sd_bus_new(&bus);
   if (r < 0) throw failure("sd_bus_new", -r);

@@ -6,16 +6,24 @@
 #include <string>
 #include <string_view>
 
+struct sd_bus;
+
 namespace quillbeam::testing {
 
-// A throwaway session bus: a real dbus-daemon with its own configuration, socket and
-// service directory in a fresh temporary directory. It never touches the user's own bus.
-// The daemon is stopped and the directory removed on destruction.
+// The two bus daemons of Linux desktops.
+enum class BusDaemon { DbusDaemon, DbusBroker };
+
+// A throwaway session bus: a real daemon with its own configuration, socket and service
+// directory in a fresh temporary directory. It never touches the user's own bus. Either
+// way it listens on scratchDir()/bus. The daemon is stopped and the directory removed on
+// destruction.
 class PrivateBus {
  public:
-  // Starts the daemon and waits (up to 10 s) for the address it listens on; throws
-  // std::runtime_error when it cannot be started.
-  PrivateBus();
+  // Starts the daemon and waits (up to 10 s) for it to listen; throws std::runtime_error
+  // when it cannot be started. dbus-broker runs without its launcher: we hand it the
+  // listening socket and an allow-all policy over its controller socket, so it offers no
+  // activation (writeService and reload need dbus-daemon).
+  explicit PrivateBus(BusDaemon daemon = BusDaemon::DbusDaemon);
   ~PrivateBus();
   PrivateBus(const PrivateBus&) = delete;
   PrivateBus& operator=(const PrivateBus&) = delete;
@@ -46,6 +54,7 @@ class PrivateBus {
   std::filesystem::path servicesDir_;
   std::string address_;
   pid_t pid_ = -1;
+  sd_bus* controller_ = nullptr;  // dbus-broker's, kept open while it runs
 };
 
 }  // namespace quillbeam::testing

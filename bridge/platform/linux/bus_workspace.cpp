@@ -12,53 +12,71 @@ namespace {
 
 using Completion = std::function<void(std::optional<std::string>)>;
 
-// A call to the bus daemon with one string argument, or none when `argument` is absent;
-// the method return, or absent when the call failed.
-std::optional<dbus::Message> askDaemon(dbus::Connection& connection, std::string member,
-                                       std::optional<std::string_view> argument) {
-  dbus::Message call = dbus::Message::busCall(std::move(member));
+}  // namespace
+
+BusWorkspace::BusWorkspace(SessionBus& bus, MainLoop& loop, std::chrono::milliseconds queryTimeout)
+    : bus_(bus), loop_(loop), queryTimeout_(queryTimeout) {}
+
+void BusWorkspace::askDaemon(dbus::Connection& connection, std::string member,
+                             std::optional<std::string_view> argument,
+                             std::function<void(const dbus::Message*)> answer) {
+  dbus::Message call = dbus::Message::busCall(member);
   if (argument) {
     call.signature = "s";
     dbus::Writer(call.body).string(*argument);
   }
-  auto reply = connection.callAndWait(std::move(call), BusWorkspace::kQueryTimeout);
-  if (!reply || reply->type != dbus::MessageType::MethodReturn) return std::nullopt;
-  return reply;
+  connection.call(
+      std::move(call),
+      [this, member, answer = std::move(answer)](const dbus::Message& reply) {
+        if (reply.type == dbus::MessageType::Error &&
+            reply.errorName == dbus::Connection::kNoReplyError) {
+          bus_.log("the session bus did not answer " + member + " within " +
+                   std::to_string(queryTimeout_.count()) + " ms");
+        }
+        answer(reply.type == dbus::MessageType::MethodReturn ? &reply : nullptr);
+      },
+      queryTimeout_);
 }
 
-}  // namespace
-
-BusWorkspace::BusWorkspace(SessionBus& bus, MainLoop& loop) : bus_(bus), loop_(loop) {}
-
-bool BusWorkspace::isRunning(std::string_view bundleID) {
+void BusWorkspace::isRunning(std::string_view bundleID, std::function<void(bool)> answer) {
   dbus::Connection* connection = bus_.get();
-  if (!connection || !dbus::isBusName(bundleID) || bundleID.starts_with(':')) return false;
-  const auto reply = askDaemon(*connection, "NameHasOwner", bundleID);
-  if (!reply || reply->signature != "b") return false;
-  try {
-    return reply->bodyReader().boolean();
-  } catch (const dbus::ProtocolError&) {
-    return false;
+  if (!connection || !dbus::isBusName(bundleID) || bundleID.starts_with(':')) {
+    loop_.post([answer = std::move(answer)] { answer(false); });
+    return;
   }
+  askDaemon(*connection, "NameHasOwner", bundleID,
+            [answer = std::move(answer)](const dbus::Message* reply) {
+              try {
+                answer(reply && reply->signature == "b" && reply->bodyReader().boolean());
+              } catch (const dbus::ProtocolError&) {
+                answer(false);
+              }
+            });
 }
 
-std::optional<AppLocation> BusWorkspace::locate(std::string_view bundleID) {
+void BusWorkspace::locate(std::string_view bundleID,
+                          std::function<void(std::optional<AppLocation>)> answer) {
   dbus::Connection* connection = bus_.get();
-  if (!connection) return std::nullopt;
-  const auto reply = askDaemon(*connection, "ListActivatableNames", std::nullopt);
-  if (!reply || reply->signature != "as") return std::nullopt;
-  try {
-    dbus::Reader names = reply->bodyReader();
-    const size_t end = names.beginArray(4);
-    while (names.position() < end) {
-      if (names.string() == bundleID) {
-        return AppLocation{AppLocation::Registered{std::string(bundleID)}};
-      }
-    }
-  } catch (const dbus::ProtocolError&) {
-    // An unreadable list tells us nothing.
+  if (!connection) {
+    loop_.post([answer = std::move(answer)] { answer(std::nullopt); });
+    return;
   }
-  return std::nullopt;
+  askDaemon(*connection, "ListActivatableNames", std::nullopt,
+            [id = std::string(bundleID), answer = std::move(answer)](const dbus::Message* reply) {
+              std::optional<AppLocation> found;
+              if (reply && reply->signature == "as") {
+                try {
+                  dbus::Reader names = reply->bodyReader();
+                  const size_t end = names.beginArray(4);
+                  while (!found && names.position() < end) {
+                    if (names.string() == id) found = AppLocation{AppLocation::Registered{id}};
+                  }
+                } catch (const dbus::ProtocolError&) {
+                  // An unreadable list tells us nothing.
+                }
+              }
+              answer(std::move(found));
+            });
 }
 
 std::filesystem::path BusWorkspace::bundleExecutable(const std::filesystem::path& bundle) {

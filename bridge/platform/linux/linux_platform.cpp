@@ -1,20 +1,20 @@
 #include "platform/linux/linux_platform.hpp"
 
-#include <cstdlib>
 #include <utility>
+
+#include "platform/linux/dbus/address.hpp"
 
 namespace quillbeam::bridge::platform {
 
 LinuxPlatform::LinuxPlatform(std::function<void(std::string_view)> log,
-                             const std::optional<std::string>& busAddress)
+                             const std::optional<std::string>& busAddress,
+                             std::chrono::milliseconds queryTimeout)
     : bus_(loop_, busAddress, std::move(log)),
       notifications_(bus_, loop_),
-      workspace_(bus_, loop_) {}
+      workspace_(bus_, loop_, queryTimeout) {}
 
 std::unique_ptr<LinuxPlatform> makeLinuxPlatform(std::function<void(std::string_view)> log) {
-  std::optional<std::string> address;
-  if (const char* value = std::getenv("DBUS_SESSION_BUS_ADDRESS")) address = value;
-  return std::make_unique<LinuxPlatform>(std::move(log), address);
+  return std::make_unique<LinuxPlatform>(std::move(log), dbus::sessionBusAddress());
 }
 
 }  // namespace quillbeam::bridge::platform

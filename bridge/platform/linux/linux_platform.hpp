@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -19,9 +20,10 @@ namespace quillbeam::bridge::platform {
 class LinuxPlatform {
  public:
   // `busAddress` absent or empty: no session bus. `log` hears, once, why notifications
-  // are off.
+  // are off, and each workspace query the bus leaves unanswered for `queryTimeout`.
   LinuxPlatform(std::function<void(std::string_view)> log,
-                const std::optional<std::string>& busAddress);
+                const std::optional<std::string>& busAddress,
+                std::chrono::milliseconds queryTimeout = BusWorkspace::kQueryTimeout);
   LinuxPlatform(const LinuxPlatform&) = delete;
   LinuxPlatform& operator=(const LinuxPlatform&) = delete;
 
@@ -39,8 +41,8 @@ class LinuxPlatform {
   BusWorkspace workspace_;
 };
 
-// The platform on the session bus named by DBUS_SESSION_BUS_ADDRESS. Returns at once:
-// the bus handshake completes on the loop.
+// The platform on the session bus, found as the bus libraries find it
+// (dbus::sessionBusAddress). Returns at once: the bus handshake completes on the loop.
 std::unique_ptr<LinuxPlatform> makeLinuxPlatform(std::function<void(std::string_view)> log);
 
 }  // namespace quillbeam::bridge::platform

@@ -13,7 +13,7 @@ SessionBus::SessionBus(EventLoop& loop, const std::optional<std::string>& addres
                        std::chrono::milliseconds startDelay)
     : loop_(loop), log_(std::move(log)) {
   if (!address || address->empty()) {
-    turnOff("DBUS_SESSION_BUS_ADDRESS is not set");
+    turnOff("DBUS_SESSION_BUS_ADDRESS is not set and there is no $XDG_RUNTIME_DIR/bus");
     return;
   }
   try {

@@ -28,8 +28,8 @@ class SessionBus {
   // When the connection starts if the loop has had no work by then.
   static constexpr std::chrono::milliseconds kStartDelay{50};
 
-  // `address` is a D-Bus address (what DBUS_SESSION_BUS_ADDRESS holds); absent or empty
-  // means there is no session bus.
+  // `address` is a D-Bus address (see dbus::sessionBusAddress); absent or empty means
+  // there is no session bus.
   SessionBus(EventLoop& loop, const std::optional<std::string>& address, Log log,
              std::chrono::milliseconds startDelay = kStartDelay);
   SessionBus(const SessionBus&) = delete;

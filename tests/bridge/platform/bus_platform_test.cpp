@@ -34,6 +34,19 @@ class Bus : public ::testing::Test {
   bool turnUntil(const std::function<bool()>& done) {
     return runUntil(platform->eventLoop(), done);
   }
+  // The workspace's answers, turning the loop until they come.
+  bool running(std::string_view app) {
+    std::optional<bool> answer;
+    platform->workspace().isRunning(app, [&](bool yes) { answer = yes; });
+    EXPECT_TRUE(turnUntil([&] { return answer.has_value(); }));
+    return answer.value_or(false);
+  }
+  std::optional<AppLocation> located(std::string_view app) {
+    std::optional<std::optional<AppLocation>> answer;
+    platform->workspace().locate(app, [&](std::optional<AppLocation> where) { answer = where; });
+    EXPECT_TRUE(turnUntil([&] { return answer.has_value(); }));
+    return answer.value_or(std::nullopt);
+  }
   // Opens `app` and turns the loop until its completion has run.
   std::optional<std::string> open(const std::string& app) {
     std::optional<std::optional<std::string>> outcome;
@@ -58,7 +71,7 @@ TEST_F(Bus, ObserversHearTheirMemberFromAnySenderAndPathWithTheTextEntries) {
                                         [&](const Notification& n) { seen.push_back(n); });
   // The daemon serves a connection's messages in order: the reply to a later call proves
   // the observer's match is in force.
-  const auto barrier = [&] { platform->workspace().isRunning("com.quillbeam.test.Nobody"); };
+  const auto barrier = [&] { running("com.quillbeam.test.Nobody"); };
   barrier();
   const auto route = SignalRoute::of(kCommand);
   auto other = route, elsewhere = route;
@@ -95,19 +108,18 @@ TEST_F(Bus, ObserversHearTheirMemberFromAnySenderAndPathWithTheTextEntries) {
 }
 
 TEST_F(Bus, AnAppRunsWhileItsNameIsOwnedAndActivationStartsIt) {
-  auto& workspace = platform->workspace();
-  EXPECT_FALSE(workspace.isRunning(kApp));
-  EXPECT_EQ(workspace.locate(kApp), std::nullopt);
+  EXPECT_FALSE(running(kApp));
+  EXPECT_EQ(located(kApp), std::nullopt);
 
   const auto marker = bus.scratchDir() / "started";
   bus.writeService(kApp,
                    std::string(QUILLBEAM_TEST_BUS_NAME_OWNER) + " " + kApp + " " + marker.native());
-  EXPECT_EQ(workspace.locate(kApp), AppLocation{AppLocation::Registered{kApp}});
+  EXPECT_EQ(located(kApp), AppLocation{AppLocation::Registered{kApp}});
   EXPECT_EQ(open(kApp), std::nullopt);
   EXPECT_TRUE(fs::exists(marker));
-  EXPECT_TRUE(workspace.isRunning(kApp));
-  EXPECT_FALSE(workspace.isRunning("com.quillbeam.test.app"));  // case-sensitive
-  EXPECT_FALSE(workspace.isRunning("not a bus name"));
+  EXPECT_TRUE(running(kApp));
+  EXPECT_FALSE(running("com.quillbeam.test.app"));  // case-sensitive
+  EXPECT_FALSE(running("not a bus name"));
   fs::remove(marker);
   EXPECT_EQ(open(kApp), std::nullopt) << "already running";
   EXPECT_FALSE(fs::exists(marker));
@@ -130,8 +142,8 @@ TEST_F(Bus, GoingAwayTurnsNotificationsOffOnceWithoutSpinningTheLoop) {
   // Posting, flushing and asking are no-ops now.
   platform->notifications().post(kState, std::nullopt);
   platform->notifications().flush();
-  EXPECT_FALSE(platform->workspace().isRunning(kApp));
-  EXPECT_EQ(platform->workspace().locate(kApp), std::nullopt);
+  EXPECT_FALSE(running(kApp));
+  EXPECT_EQ(located(kApp), std::nullopt);
   // A dead connection left on the loop would wake it over and over.
   EXPECT_LT(turnsIn(loop, 300ms), 45u);
   EXPECT_EQ(std::exchange(log, {}),

@@ -17,7 +17,8 @@ namespace {
 using testing::runUntil;
 
 // Accepts one connection on a fresh abstract socket. It hangs up at once when it has no
-// `answer`; otherwise it sends `answer` once the client's handshake reached BEGIN, and
+// `answer`; it refuses the client's AUTH with an `answer` that is a REJECTED line;
+// otherwise it admits the client as a daemon does and sends `answer` after its BEGIN. It
 // holds the connection until the client closes it.
 struct ScriptedPeer {
   explicit ScriptedPeer(std::optional<std::string> answer) {
@@ -34,12 +35,24 @@ struct ScriptedPeer {
       if (!client || !answer) return;
       std::string seen;
       char buffer[4096];
-      for (ssize_t n = 1; n > 0 && seen.find("BEGIN\r\n") == std::string::npos;) {
-        n = ::recv(client.get(), buffer, sizeof buffer, 0);
-        seen.append(buffer, static_cast<size_t>(std::max<ssize_t>(n, 0)));
-      }
+      const auto await = [&](std::string_view line) {
+        for (ssize_t n = 1; n > 0 && seen.find(line) == std::string::npos;) {
+          n = ::recv(client.get(), buffer, sizeof buffer, 0);
+          seen.append(buffer, static_cast<size_t>(std::max<ssize_t>(n, 0)));
+        }
+      };
       // Blocking: returns once all is sent, or the client has gone.
-      ::send(client.get(), answer->data(), answer->size(), MSG_NOSIGNAL);
+      const auto say = [&](std::string_view bytes) {
+        ::send(client.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL);
+      };
+      await("AUTH EXTERNAL");
+      if (!answer->starts_with("REJECTED")) {
+        say("OK 0123456789abcdef\r\n");
+        await("NEGOTIATE_UNIX_FD\r\n");
+        say("AGREE_UNIX_FD\r\n");
+        await("BEGIN\r\n");
+      }
+      say(*answer);
       while (::recv(client.get(), buffer, sizeof buffer, 0) > 0) {
       }
     });
@@ -70,13 +83,12 @@ const std::string bigEndianSignal(
 
 // Each peer answers the handshake its way; a call made at the start hears of the close.
 TEST(BusConnection, APeerThatRefusesUsHangsUpOrSendsNoProtocolClosesIt) {
-  const std::string ok = "OK 0123456789abcdef\r\n";
   const std::pair<std::optional<std::string>, std::string> peers[] = {
       {"REJECTED EXTERNAL\r\n", "the session bus refused our credentials"},
       {std::nullopt, "the session bus connection closed"},
-      {ok + "this is not a bus message", "the session bus sent something we cannot read: "},
+      {"this is not a bus message", "the session bus sent something we cannot read: "},
       // A message too large to keep is skipped; the next, in the other byte order, arrives.
-      {ok + textSignal(1, std::string(Connection::kMaxIncomingMessage, 'x')) + bigEndianSignal, ""},
+      {textSignal(1, std::string(Connection::kMaxIncomingMessage, 'x')) + bigEndianSignal, ""},
   };
   for (const auto& [answer, reason] : peers) {
     ScriptedPeer peer(answer);

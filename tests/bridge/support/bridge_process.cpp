@@ -32,11 +32,15 @@ BridgeProcess::BridgeProcess(Options options) {
   for (int i = 0; i < 3; ++i) posix_spawn_file_actions_adddup2(&actions, streams[i], i);
   const fs::path exe =
       options.executable.empty() ? fs::path(QUILLBEAM_BRIDGE_PATH) : options.executable;
+  // Never the user's own bus: neither its address nor the runtime directory it lies in.
   std::vector<std::string> env{"HOME=" + options.home.string()};
   if (options.busAddress) env.push_back("DBUS_SESSION_BUS_ADDRESS=" + *options.busAddress);
+  if (options.runtimeDir) env.push_back("XDG_RUNTIME_DIR=" + *options.runtimeDir);
   for (char** e = environ; *e; ++e) {
     const std::string_view v(*e);
-    if (!v.starts_with("HOME=") && !v.starts_with("DBUS_SESSION_BUS_ADDRESS=")) env.emplace_back(v);
+    if (!v.starts_with("HOME=") && !v.starts_with("DBUS_SESSION_BUS_ADDRESS=") &&
+        !v.starts_with("XDG_RUNTIME_DIR="))
+      env.emplace_back(v);
   }
   std::vector<char*> envp;
   for (auto& text : env) envp.push_back(text.data());

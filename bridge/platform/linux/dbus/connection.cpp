@@ -5,6 +5,7 @@
 #include <sys/epoll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
+#include <sys/timerfd.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -17,6 +18,7 @@
 #include <utility>
 
 #include "platform/linux/dbus/address.hpp"
+#include "platform/linux/dbus/peer.hpp"
 
 namespace quillbeam::bridge::platform::dbus {
 namespace {
@@ -31,6 +33,8 @@ constexpr size_t kWriteBatch = 64 * 1024;
 constexpr size_t kKeptBuffer = 256 * 1024;
 // Connecting to a local socket is immediate unless its daemon is stuck; then we give up.
 constexpr time_t kConnectTimeoutSeconds = 1;
+// Descriptors one read can carry: the kernel's limit for one message.
+constexpr size_t kMaxPassedDescriptors = 253;
 
 const std::string kClosedReason = "the session bus connection closed";
 
@@ -73,16 +77,6 @@ UniqueFd connectTo(const SocketEndpoint& endpoint, int& error) {
   return fd;
 }
 
-std::string hex(std::string_view text) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string out;
-  for (char c : text) {
-    out.push_back(kDigits[static_cast<unsigned char>(c) >> 4]);
-    out.push_back(kDigits[static_cast<unsigned char>(c) & 0xf]);
-  }
-  return out;
-}
-
 }  // namespace
 
 Connection::Connection(EventLoop& loop, std::string_view address, Closed closed)
@@ -92,10 +86,12 @@ Connection::Connection(EventLoop& loop, std::string_view address, Closed closed)
     throw std::runtime_error("couldn't connect to the session bus: " + *problem);
   }
   endpoints_ = std::move(std::get<std::vector<SocketEndpoint>>(endpoints));
-  // The credentials travel with the socket; the daemon checks them against this uid.
-  // Everything up to our first message is pipelined: the daemon handles it in order.
-  output_.push_back('\0');
-  output_ += "AUTH EXTERNAL " + hex(std::to_string(::getuid())) + "\r\nBEGIN\r\n";
+  // Without an identity the bus takes the credentials the socket carries, which is right
+  // also where our uid is not the bus's idea of it (inside a user namespace).
+  output_ = std::string(1, '\0') + "AUTH EXTERNAL\r\n";
+  timer_.reset(timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC));
+  if (!timer_) throw std::runtime_error("couldn't connect to the session bus: no timer");
+  timerWatch_ = loop_.watch(timer_.get(), EPOLLIN, [this](uint32_t) { expireCalls(); });
   call(Message::busCall("Hello"), [self = std::weak_ptr(self_)](const Message& reply) {
     const auto connection = self.lock();
     if (connection && reply.type == MessageType::Error) {
@@ -130,15 +126,20 @@ void Connection::start() {
 Connection::~Connection() {
   beforeWait_.reset();
   watch_.reset();
+  timerWatch_.reset();
 }
 
 uint32_t Connection::queue(Message& message) {
-  if (output_.size() - outputStart_ > kMaxPendingOutput) {
+  if (output_.size() - outputStart_ + held_.size() > kMaxPendingOutput) {
     close("the session bus stopped reading from us");
     return 0;
   }
   if (++lastSerial_ == 0) ++lastSerial_;
   message.serial = lastSerial_;
+  if (handshake_ != Handshake::Done) {
+    held_ += encode(message);
+    return message.serial;
+  }
   output_ += encode(message);
   // A long turn writes as it goes, so the batch stays small.
   if (output_.size() - outputStart_ >= kWriteBatch) writeSome();
@@ -151,14 +152,56 @@ void Connection::send(Message message) {
   queue(message);
 }
 
-void Connection::call(Message message, Handler reply) {
+void Connection::call(Message message, Handler reply,
+                      std::optional<std::chrono::milliseconds> timeout) {
   const uint32_t serial = isOpen() ? queue(message) : 0;
   if (serial == 0) {
     loop_.post([reply = std::move(reply)] { reply(disconnectedReply(0)); });
     return;
   }
   confirmed_ = false;
-  replies_.emplace(serial, std::move(reply));
+  PendingCall pending{std::move(reply), std::nullopt};
+  if (timeout) pending.deadline = std::chrono::steady_clock::now() + *timeout;
+  replies_.emplace(serial, std::move(pending));
+  if (timeout) armTimer();
+}
+
+void Connection::expireCalls() {
+  uint64_t expirations = 0;
+  while (::read(timer_.get(), &expirations, sizeof expirations) < 0 && errno == EINTR) {
+  }
+  const auto now = std::chrono::steady_clock::now();
+  std::vector<std::pair<uint32_t, PendingCall>> expired;
+  for (auto it = replies_.begin(); it != replies_.end();) {
+    if (it->second.deadline && *it->second.deadline <= now) {
+      expired.emplace_back(it->first, std::move(it->second));
+      it = replies_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  armTimer();
+  for (auto& [serial, pending] : expired) {
+    pending.reply(errorReply(serial, kNoReplyError, "the session bus did not answer in time"));
+  }
+}
+
+void Connection::armTimer() {
+  std::optional<std::chrono::steady_clock::time_point> earliest;
+  for (const auto& [serial, pending] : replies_) {
+    if (pending.deadline && (!earliest || *pending.deadline < *earliest))
+      earliest = pending.deadline;
+  }
+  itimerspec when{};
+  if (earliest) {
+    // steady_clock is CLOCK_MONOTONIC; an absolute zero would disarm the timer instead.
+    const auto ns = std::max<int64_t>(
+        1,
+        std::chrono::duration_cast<std::chrono::nanoseconds>(earliest->time_since_epoch()).count());
+    when.it_value.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
+    when.it_value.tv_nsec = static_cast<long>(ns % 1'000'000'000);
+  }
+  timerfd_settime(timer_.get(), TFD_TIMER_ABSTIME, &when, nullptr);
 }
 
 std::optional<Message> Connection::callAndWait(Message message, std::chrono::milliseconds timeout) {
@@ -239,8 +282,26 @@ void Connection::readSome(size_t budget) {
   while (isOpen() && budget > 0) {
     const size_t had = input_.size();
     input_.resize(had + kReadChunk);
-    const ssize_t n = ::recv(socket_.get(), input_.data() + had, kReadChunk, MSG_DONTWAIT);
+    iovec data{input_.data() + had, kReadChunk};
+    alignas(cmsghdr) char control[CMSG_SPACE(kMaxPassedDescriptors * sizeof(int))];
+    msghdr header{};
+    header.msg_iov = &data;
+    header.msg_iovlen = 1;
+    header.msg_control = control;
+    header.msg_controllen = sizeof control;
+    const ssize_t n = ::recvmsg(socket_.get(), &header, MSG_DONTWAIT | MSG_CMSG_CLOEXEC);
     input_.resize(had + static_cast<size_t>(n > 0 ? n : 0));
+    // Passed descriptors are not ours to keep: each would stay open for good otherwise.
+    // (Those that did not fit the buffer the kernel has already closed.)
+    for (cmsghdr* c = n >= 0 ? CMSG_FIRSTHDR(&header) : nullptr; c; c = CMSG_NXTHDR(&header, c)) {
+      if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_RIGHTS) continue;
+      const size_t count = (c->cmsg_len - CMSG_LEN(0)) / sizeof(int);
+      for (size_t i = 0; i < count; ++i) {
+        int fd = -1;
+        std::memcpy(&fd, CMSG_DATA(c) + i * sizeof(int), sizeof fd);
+        ::close(fd);
+      }
+    }
     if (n == 0) {
       close(kClosedReason);
       return;
@@ -251,8 +312,8 @@ void Connection::readSome(size_t budget) {
       break;
     }
     budget -= std::min(budget, static_cast<size_t>(n));
-    if (!authenticated_) takeHandshakeReply();
-    if (authenticated_) takeMessages();
+    if (handshake_ != Handshake::Done) takeHandshakeReply();
+    if (handshake_ == Handshake::Done) takeMessages();
   }
   if (inputStart_ == input_.size()) {
     if (input_.capacity() > kKeptBuffer) {
@@ -268,18 +329,41 @@ void Connection::readSome(size_t budget) {
 }
 
 void Connection::takeHandshakeReply() {
-  const std::string_view pending = std::string_view(input_).substr(inputStart_);
-  const size_t end = pending.find("\r\n");
-  if (end == std::string_view::npos) {
-    if (pending.size() > kMaxHandshakeLine) close("the session bus sent something we cannot read");
-    return;
+  while (isOpen() && handshake_ != Handshake::Done) {
+    const std::string_view pending = std::string_view(input_).substr(inputStart_);
+    const size_t end = pending.find("\r\n");
+    if (end == std::string_view::npos) {
+      if (pending.size() > kMaxHandshakeLine) {
+        close("the session bus sent something we cannot read");
+      }
+      return;
+    }
+    const std::string_view line = pending.substr(0, end);
+    inputStart_ += end + 2;
+    if (handshake_ == Handshake::Authenticating) {
+      if (line == "DATA" || line.starts_with("DATA ")) {
+        // The bus asks for the identity we left out: an empty one, the credentials then.
+        output_ += "DATA\r\n";
+      } else if (line.starts_with("OK ")) {
+        output_ += "NEGOTIATE_UNIX_FD\r\n";
+        handshake_ = Handshake::Negotiating;
+      } else {
+        close("the session bus refused our credentials");
+        return;
+      }
+    } else {
+      // AGREE_UNIX_FD, or an ERROR from a bus that passes none: either way we begin.
+      if (line != "AGREE_UNIX_FD" && !line.starts_with("ERROR")) {
+        close("the session bus sent something we cannot read");
+        return;
+      }
+      output_ += "BEGIN\r\n";
+      output_ += held_;
+      std::string().swap(held_);
+      handshake_ = Handshake::Done;
+    }
+    writeSome();
   }
-  if (pending.substr(0, 3) != "OK ") {
-    close("the session bus refused our credentials");
-    return;
-  }
-  inputStart_ += end + 2;
-  authenticated_ = true;
 }
 
 void Connection::takeMessages() {
@@ -327,8 +411,10 @@ void Connection::handle(const Message& message) {
     case MessageType::Error: {
       const auto found = replies_.find(*message.replySerial);
       if (found == replies_.end()) return;
-      Handler reply = std::move(found->second);
+      Handler reply = std::move(found->second.reply);
+      const bool timed = found->second.deadline.has_value();
       replies_.erase(found);
+      if (timed) armTimer();
       reply(message);
       return;
     }
@@ -336,8 +422,13 @@ void Connection::handle(const Message& message) {
       if (signal_) signal_(message);
       return;
     case MessageType::MethodCall: {
-      // We offer no objects; a caller waiting for an answer gets a plain refusal.
+      // We offer no objects but the Peer interface; a caller waiting for an answer to
+      // anything else gets a plain refusal.
       if (message.flags & Message::kNoReplyExpected || message.sender.empty()) return;
+      if (auto reply = peerReply(message)) {
+        send(std::move(*reply));
+        return;
+      }
       Message refusal;
       refusal.type = MessageType::Error;
       refusal.flags = Message::kNoReplyExpected;
@@ -380,27 +471,29 @@ void Connection::close(std::string_view reason) {
   input_.clear();
   inputStart_ = 0;
   inbox_.clear();
+  held_.clear();
+  timerWatch_.reset();
   // Every call still waiting hears that it will not be answered.
-  for (auto& [serial, reply] : std::exchange(replies_, {})) {
-    loop_.post([reply = std::move(reply), serial = serial] { reply(disconnectedReply(serial)); });
+  for (auto& [serial, pending] : std::exchange(replies_, {})) {
+    loop_.post(
+        [reply = std::move(pending.reply), serial = serial] { reply(disconnectedReply(serial)); });
   }
   onClosed_(reason);
 }
 
-Message Connection::disconnectedReply(uint32_t serial) {
-  static const std::string body = [] {
-    std::string text;
-    Writer(text).string(kClosedReason);
-    return text;
-  }();
+Message Connection::errorReply(uint32_t serial, const char* name, const std::string& text) {
   Message reply;
   reply.type = MessageType::Error;
   reply.replySerial = serial;
-  reply.errorName = kDisconnectedError;
+  reply.errorName = name;
   // Moved in: assigning the literal trips a false -Wrestrict in g++ 12 at -O3.
   reply.signature = std::string(1, 's');
-  reply.body = body;
+  Writer(reply.body).string(text);
   return reply;
+}
+
+Message Connection::disconnectedReply(uint32_t serial) {
+  return errorReply(serial, kDisconnectedError, kClosedReason);
 }
 
 }  // namespace quillbeam::bridge::platform::dbus

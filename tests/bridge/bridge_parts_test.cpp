@@ -22,11 +22,14 @@ struct ScriptedPlatform : platform::Workspace, platform::NotificationCenter {
       AppLocation{{AppLocation::Registered{"com.quillbeam.mac"}}};
   int runningChecks = 0, opens = 0;
 
-  bool isRunning(std::string_view id) override {
+  void isRunning(std::string_view id, std::function<void(bool)> answer) override {
     EXPECT_EQ(id, "com.quillbeam.mac");
-    return ++runningChecks, running;
+    ++runningChecks;
+    answer(running);
   }
-  std::optional<AppLocation> locate(std::string_view) override { return installed; }
+  void locate(std::string_view, std::function<void(std::optional<AppLocation>)> answer) override {
+    answer(installed);
+  }
   void openInBackground(const AppLocation&,
                         std::function<void(std::optional<std::string>)>) override {
     ++opens;

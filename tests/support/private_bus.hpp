@@ -50,6 +50,8 @@ class PrivateBus {
   pid_t daemonPid() const { return pid_; }
 
  private:
+  void stop(int signal);
+
   std::filesystem::path root_;
   std::filesystem::path servicesDir_;
   std::string address_;

@@ -1,16 +1,13 @@
-// The bus client where a desktop can tell it from sd-bus, GDBus and libdbus: on both bus
-// daemons, and against scripted peers for what daemons never do.
+// The bus client where a desktop can tell it from the well-kept clients, on both bus
+// daemons.
 #include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <systemd/sd-bus.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -19,7 +16,6 @@
 
 #include "loop_driver.hpp"
 #include "platform/linux/dbus/address.hpp"
-#include "platform/linux/dbus/connection.hpp"
 #include "platform/linux/linux_platform.hpp"
 #include "support/bus_listener.hpp"
 #include "support/private_bus.hpp"
@@ -36,7 +32,6 @@ using testing::runUntil;
 
 constexpr const char* kState = "com.quillbeam.test.browserState";
 constexpr const char* kCommand = "com.quillbeam.test.command";
-constexpr const char* kApp = "com.quillbeam.test.App";
 
 class OnBothDaemons : public ::testing::TestWithParam<BusDaemon> {
  protected:
@@ -149,84 +144,6 @@ INSTANTIATE_TEST_SUITE_P(Daemons, OnBothDaemons,
                          [](const auto& info) {
                            return info.param == BusDaemon::DbusDaemon ? "DbusDaemon" : "DbusBroker";
                          });
-
-// A bus socket served by `script` on a thread.
-class ScriptedBus {
- public:
-  explicit ScriptedBus(std::function<void(int client)> script) {
-    listener_.reset(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    path_.copy(address.sun_path, sizeof address.sun_path - 1);
-    fs::remove(path_);
-    if (::bind(listener_.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(listener_.get(), 1) != 0) {
-      throw std::runtime_error("cannot listen");
-    }
-    thread_ = std::thread([this, script = std::move(script)] {
-      UniqueFd client(::accept(listener_.get(), nullptr, nullptr));
-      if (client) script(client.get());
-    });
-  }
-  ~ScriptedBus() {
-    ::shutdown(listener_.get(), SHUT_RDWR);
-    thread_.join();
-    fs::remove(path_);
-  }
-  std::string address() const { return "unix:path=" + path_; }
-
- private:
-  std::string path_ = "/tmp/quillbeam-scripted-bus-" + std::to_string(::getpid());
-  UniqueFd listener_;
-  std::thread thread_;
-};
-
-std::string readLine(int fd) {
-  std::string line;
-  char c = 0;
-  while (!line.ends_with("\r\n") && ::recv(fd, &c, 1, 0) == 1) line += c;
-  return line;
-}
-
-TEST(BusHandshake, EachStepWaitsForTheAnswerToTheOneBefore) {
-  std::vector<std::string> heard;
-  std::atomic<bool> done = false;
-  ScriptedBus bus([&](int client) {
-    for (std::string_view answer :
-         {"DATA\r\n", "OK 0123456789abcdef0123456789abcdef\r\n", "AGREE_UNIX_FD\r\n"}) {
-      heard.push_back(readLine(client));
-      char c = 0;
-      if (::recv(client, &c, 1, MSG_PEEK | MSG_DONTWAIT) == 1) heard.back() += " and more";
-      ::send(client, answer.data(), answer.size(), MSG_NOSIGNAL);
-    }
-    heard.push_back(readLine(client));
-    done = true;
-  });
-  EventLoop loop;
-  dbus::Connection connection(loop, bus.address(), [](std::string_view) {});
-  connection.start();
-  ASSERT_TRUE(runUntil(loop, [&] { return done.load(); }));
-  EXPECT_THAT(heard, ElementsAre(std::string("\0AUTH EXTERNAL\r\n", 16), "DATA\r\n",
-                                 "NEGOTIATE_UNIX_FD\r\n", "BEGIN\r\n"));
-}
-
-TEST(BusHandshake, AQueryToABusThatNeverAnswersIsAnsweredNoAndLoggedOnce) {
-  ScriptedBus bus([](int client) {
-    char c = 0;
-    while (::recv(client, &c, 1, 0) == 1) {
-    }
-  });
-  std::vector<std::string> log;
-  LinuxPlatform platform([&](std::string_view line) { log.emplace_back(line); }, bus.address(),
-                         std::chrono::milliseconds(100));
-  std::optional<bool> running;
-  platform.workspace().isRunning(kApp, [&](bool answer) { running = answer; });
-  ASSERT_TRUE(runUntil(platform.eventLoop(), [&] { return running.has_value(); }));
-  runUntil(
-      platform.eventLoop(), [] { return false; }, std::chrono::milliseconds(300));
-  EXPECT_EQ(running, false);
-  EXPECT_THAT(log, ElementsAre(HasSubstr("NameHasOwner")));
-}
 
 }  // namespace
 }  // namespace quillbeam::bridge::platform

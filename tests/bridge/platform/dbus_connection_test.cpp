@@ -6,10 +6,12 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 
+#include <atomic>
 #include <cstddef>
 #include <thread>
 
 #include "loop_driver.hpp"
+#include "platform/linux/linux_platform.hpp"
 
 namespace quillbeam::bridge::platform::dbus {
 namespace {
@@ -18,8 +20,9 @@ using testing::runUntil;
 
 // Accepts one connection on a fresh abstract socket. It hangs up at once when it has no
 // `answer`; it refuses the client's AUTH with an `answer` that is a REJECTED line;
-// otherwise it admits the client as a daemon does and sends `answer` after its BEGIN. It
-// holds the connection until the client closes it.
+// otherwise it admits the client as a daemon does, step by step, and sends `answer` after
+// its BEGIN. It holds the connection until the client closes it. `pipelined` tells whether
+// the client sent anything before the answer to its previous line.
 struct ScriptedPeer {
   explicit ScriptedPeer(std::optional<std::string> answer) {
     const std::string name = address.substr(address.find('=') + 1);
@@ -40,13 +43,18 @@ struct ScriptedPeer {
           n = ::recv(client.get(), buffer, sizeof buffer, 0);
           seen.append(buffer, static_cast<size_t>(std::max<ssize_t>(n, 0)));
         }
+        // Messages may follow BEGIN at once; nothing may follow an earlier line.
+        pipelined = pipelined || (line != "BEGIN\r\n" && !seen.ends_with(line));
       };
       // Blocking: returns once all is sent, or the client has gone.
       const auto say = [&](std::string_view bytes) {
         ::send(client.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL);
       };
-      await("AUTH EXTERNAL");
+      // An empty identity: the bus takes the peer's credentials from the socket.
+      await("AUTH EXTERNAL\r\n");
       if (!answer->starts_with("REJECTED")) {
+        say("DATA\r\n");
+        await("\r\nDATA\r\n");
         say("OK 0123456789abcdef\r\n");
         await("NEGOTIATE_UNIX_FD\r\n");
         say("AGREE_UNIX_FD\r\n");
@@ -63,6 +71,7 @@ struct ScriptedPeer {
   const std::string address =
       "unix:abstract=quillbeam-peer-" + std::to_string(reinterpret_cast<uintptr_t>(this));
   UniqueFd listener{::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)};
+  std::atomic<bool> pipelined = false;
   std::jthread thread;
 };
 
@@ -101,6 +110,7 @@ TEST(BusConnection, APeerThatRefusesUsHangsUpOrSendsNoProtocolClosesIt) {
     connection.call(Message::busCall("GetId"), [&](const Message& m) { reply = m; });
     connection.start();
     ASSERT_TRUE(runUntil(loop, [&] { return reply || !signals.empty(); }));
+    EXPECT_FALSE(peer.pipelined) << "each handshake step waits for the answer to the last";
     if (!reason.empty()) {
       ASSERT_THAT(closed, ::testing::Optional(::testing::StartsWith(reason)));
       EXPECT_EQ(std::tie(reply->type, reply->errorName),
@@ -117,6 +127,21 @@ TEST(BusConnection, APeerThatRefusesUsHangsUpOrSendsNoProtocolClosesIt) {
       EXPECT_EQ(signals[0].bodyReader().string(), "hi");
     }
   }
+}
+
+// The bridge asks the bus on the main loop: a bus that takes the question and never
+// answers must neither hold the loop nor leave the question open.
+TEST(BusConnection, AQueryToABusThatNeverAnswersIsAnsweredNoAndLoggedOnce) {
+  ScriptedPeer peer("");
+  std::vector<std::string> log;
+  LinuxPlatform platform([&](std::string_view line) { log.emplace_back(line); }, peer.address,
+                         std::chrono::milliseconds(100));
+  std::optional<bool> running;
+  platform.workspace().isRunning("com.quillbeam.test.App", [&](bool yes) { running = yes; });
+  ASSERT_TRUE(runUntil(platform.eventLoop(), [&] { return running.has_value(); }));
+  testing::turnsIn(platform.eventLoop(), std::chrono::milliseconds(300));
+  EXPECT_EQ(running, false);
+  EXPECT_THAT(log, ::testing::ElementsAre(::testing::HasSubstr("NameHasOwner")));
 }
 
 }  // namespace

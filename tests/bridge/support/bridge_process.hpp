@@ -20,9 +20,9 @@ class BridgeProcess {
   struct Options {
     std::filesystem::path home;
     std::optional<std::string> busAddress;  // DBUS_SESSION_BUS_ADDRESS; absent: unset
-    std::optional<std::string> runtimeDir;  // XDG_RUNTIME_DIR; absent: unset
     std::filesystem::path executable;       // argv[0]; empty: the built bridge
     bool closeOutput = false;  // close our end of its stdout at once (a browser gone away)
+    std::optional<std::string> runtimeDir;  // XDG_RUNTIME_DIR; absent: unset
   };
 
   explicit BridgeProcess(Options options);

@@ -42,11 +42,15 @@ sockaddr_un socketAddress(const fs::path& path) {
   return address;
 }
 
-// Starts `argv` with /dev/null for input and, when given, `controller` as its fd 3.
+// Starts `argv` on /dev/null and, when given, with `controller` as its fd 3.
 pid_t spawn(std::vector<const char*> argv, int controller = -1) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
+  // Never the test's own output: a daemon left behind by a killed test would hold the
+  // test runner's pipe open.
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, 1, 2);
   if (controller >= 0) posix_spawn_file_actions_adddup2(&actions, controller, 3);
   argv.push_back(nullptr);
   pid_t pid = -1;

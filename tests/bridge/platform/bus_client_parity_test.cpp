@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <systemd/sd-bus.h>
 #include <unistd.h>
 
@@ -88,23 +87,6 @@ TEST_P(OnBothDaemons, ACommandCarryingADescriptorIsHandledAndTheDescriptorClosed
   });
   close(pipe[0]);
   EXPECT_EQ(copies, 1);
-}
-
-TEST_P(OnBothDaemons, AQueryOutToAStoppedDaemonHoldsNothingAndItsLateAnswerCounts) {
-  auto platform = connect(bus.address());
-  ::kill(bus.daemonPid(), SIGSTOP);
-  std::optional<bool> running;
-  bool ran = false;
-  // The bus itself always owns its name.
-  platform->workspace().isRunning("org.freedesktop.DBus", [&](bool answer) { running = answer; });
-  platform->loop().post([&] { ran = true; });
-  const bool blocksRan = runUntil(platform->eventLoop(), [&] { return ran; });
-  const bool answeredEarly = running.has_value();
-  ::kill(bus.daemonPid(), SIGCONT);
-  EXPECT_TRUE(blocksRan);
-  EXPECT_FALSE(answeredEarly);
-  ASSERT_TRUE(runUntil(platform->eventLoop(), [&] { return running.has_value(); }));
-  EXPECT_EQ(running, true);
 }
 
 // What `gdbus call` prints for a method called on `destination`, made beside our loop.

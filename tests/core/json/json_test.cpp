@@ -61,8 +61,20 @@ TEST(Parse, RefusesInvalidTextAndNestingPastTheLimit) {
 TEST(Readers, AcceptOnlyWholeNumbersInRangeAndTellMissingFromNull) {
   EXPECT_EQ(readInt64(parse("-9223372036854775808"), "n"), INT64_MIN);
   EXPECT_EQ(readInt64(parse("9223372036854775807"), "n"), INT64_MAX);
-  EXPECT_EQ(readInt64(parse("1e3"), "n"), 1000);
-  for (const char* text : {"9223372036854775808", "1.5", "9.3e18", "true", "\"7\"", "null"}) {
+  // Judged by the number as written, not by the double it rounds to.
+  const std::pair<const char*, int64_t> whole[] = {{"1e3", 1000},
+                                                   {"1.0", 1},
+                                                   {"100e-2", 1},
+                                                   {"0.5E1", 5},
+                                                   {"-0.0", 0},
+                                                   {"0.000e5", 0},
+                                                   {"-9223372036854775808.0", INT64_MIN},
+                                                   {"9223372036854775807.0", INT64_MAX}};
+  for (const auto& [text, value] : whole) EXPECT_EQ(readInt64(parse(text), "n"), value) << text;
+  for (const char* text :
+       {"9223372036854775808", "1.5", "9.3e18", "true", "\"7\"", "null", "-9223372036854775809",
+        "-9223372036854775808.5", "9223372036854775807.5", "1.0000000000000001",
+        "0.99999999999999999", "1e-400", "-1e400"}) {
     EXPECT_THROW(readInt64(parse(text), "n"), DecodingError) << text;
   }
   EXPECT_EQ(readInt32(parse("-2147483648"), "n"), INT32_MIN);

@@ -94,6 +94,11 @@ TEST(Messages, WrongShapesAreRefused) {
                            R"({"type":"app-blocked","app":3})", R"({"type":"ping"})"}) {
     EXPECT_THROW(HM::decode(text), DecodingError) << text;
   }
+  // A NUL byte does not end a message: every byte given is parsed.
+  for (const std::string tail : {std::string(1, '\0'), std::string("\0{}", 3)}) {
+    EXPECT_THROW(EM::decode(R"({"type":"hello"})" + tail), DecodingError);
+    EXPECT_THROW(HM::decode(R"({"type":"open-quit"})" + tail), DecodingError);
+  }
 }
 
 TEST(NativeHostManifest, TextIsSortedPrettyUtf8AndReadsBackStrictly) {

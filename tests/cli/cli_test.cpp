@@ -1,78 +1,43 @@
 // The quillbeam command as a user runs it, from a shell, against the real bridge on a
 // private bus with a fake extension on the bridge's pipes.
-#include <gtest/gtest.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdio>
-#include <filesystem>
-#include <memory>
 #include <nlohmann/json.hpp>
-#include <optional>
-#include <string>
 
-#include "bridge/support/bridge_process.hpp"
-#include "quillbeam/session/companion_notification.hpp"
+#include "bridge/bridge_fixture.hpp"
 #include "quillbeam/session/date.hpp"
 #include "quillbeam/session/format.hpp"
-#include "quillbeam/session/shared_files.hpp"
-#include "support/bus_listener.hpp"
-#include "support/private_bus.hpp"
 
 namespace quillbeam::testing {
 namespace {
-
-namespace fs = std::filesystem;
 
 struct Result {
   int status = -1;
   std::string output;  // standard output and error together
 };
 
-class Cli : public ::testing::Test {
+class Cli : public BridgeFixture {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "quillbeam-cli-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    home = pattern;
-    bus = std::make_unique<PrivateBus>();
-  }
-  void TearDown() override {
-    bus.reset();
-    fs::remove_all(home);
-  }
-
   // `quillbeam <arguments>` through the shell; `environment` adds or overrides variables.
   Result run(const std::string& arguments, const std::string& environment = "") const {
     const std::string command = "HOME='" + home.string() + "' DBUS_SESSION_BUS_ADDRESS='" +
-                                bus->address() + "' " + environment + " " QUILLBEAM_CLI_PATH " " +
+                                bus.address() + "' " + environment + " " QUILLBEAM_CLI_PATH " " +
                                 arguments + " 2>&1";
     FILE* pipe = ::popen(command.c_str(), "r");
     Result result;
-    char buffer[4096];
-    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
-      result.output.append(buffer, n);
-    }
+    for (int c; (c = std::fgetc(pipe)) != EOF;) result.output += static_cast<char>(c);
     const int status = ::pclose(pipe);
     if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
     return result;
   }
-
   nlohmann::json statusJson() const { return nlohmann::json::parse(run("status --json").output); }
-
-  fs::path home;
-  std::unique_ptr<PrivateBus> bus;
 };
 
 TEST_F(Cli, CommandsReachTheExtensionByteForByte) {
   // Once the extension's first report is announced, the bridge's command match is in
   // place: the bus takes a connection's requests in order.
-  BusListener listener(bus->address());
-  listener.subscribe(CompanionNotification::browserState);
-  BridgeProcess::Options options;
-  options.home = home;
-  options.busAddress = bus->address();
-  auto bridge = std::make_unique<BridgeProcess>(options);
+  auto bridge = start();
   bridge->send(stateJson(std::nullopt));
   ASSERT_TRUE(listener.waitForCount(1));
   const nlohmann::json status = statusJson();
@@ -104,12 +69,10 @@ TEST_F(Cli, CommandsReachTheExtensionByteForByte) {
     EXPECT_EQ(result.output, "");
     EXPECT_EQ(bridge->read(), c.message);
   }
-  bridge->closeInput();
-  EXPECT_EQ(bridge->wait(), 0);
+  end(*bridge);
 }
 
 TEST_F(Cli, RefusedCommandsSendNothing) {
-  BusListener listener(bus->address());
   listener.subscribe(CompanionNotification::command);
   const struct {
     std::string environment;
@@ -184,11 +147,10 @@ TEST_F(Cli, StatusJudgesTheLinkRecord) {
       {"session ended", BrowserLink(false, now - 5'000, std::nullopt, ended), false, true,
        std::nullopt, "Browser: reconnecting, last seen <1m ago\nNo focus session\n"},
   };
-  const fs::path file = home / "Library/Application Support/Quillbeam/browser-link.json";
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    fs::remove(file);
-    if (c.link) SharedFiles::writeLink(*c.link, file);
+    std::filesystem::remove(linkPath());
+    if (c.link) SharedFiles::writeLink(*c.link, linkPath());
     EXPECT_EQ(run("status").output.substr(0, c.textStart.size()), c.textStart);
     const nlohmann::json status = statusJson();
     EXPECT_EQ(status["connected"], c.connected);

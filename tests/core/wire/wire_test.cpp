@@ -95,7 +95,7 @@ TEST(Messages, WrongShapesAreRefused) {
     EXPECT_THROW(HM::decode(text), DecodingError) << text;
   }
   // A NUL byte does not end a message: every byte given is parsed.
-  for (const std::string tail : {std::string(1, '\0'), std::string("\0{}", 3)}) {
+  for (const std::string& tail : {std::string(1, '\0'), std::string("\0{}", 3)}) {
     EXPECT_THROW(EM::decode(R"({"type":"hello"})" + tail), DecodingError);
     EXPECT_THROW(HM::decode(R"({"type":"open-quit"})" + tail), DecodingError);
   }

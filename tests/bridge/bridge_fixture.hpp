@@ -62,7 +62,7 @@ class BridgeFixture : public ::testing::Test {
   BridgeFixture() { listener.subscribe(CompanionNotification::browserState); }
   ~BridgeFixture() override { std::filesystem::remove_all(home); }
 
-  BridgeProcess::Options options() const { return {home, bus.address(), {}, false}; }
+  BridgeProcess::Options options() const { return {home, bus.address(), {}, false, {}}; }
   std::unique_ptr<BridgeProcess> start() { return std::make_unique<BridgeProcess>(options()); }
   // Sends a hello; true when its reply came, so everything sent before was handled.
   static bool hello(BridgeProcess& bridge, const std::string& version = "") {

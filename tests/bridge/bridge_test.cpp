@@ -113,7 +113,7 @@ TEST_F(Bridge, GarbageHugeAndCountlessFramesAreHandledInOrder) {
 // A browser gone away and no bus: the bridge goes on with what it can still do. (Storage
 // that stops writes is among the faults.)
 TEST_F(Bridge, WhatCannotBeWrittenIsSkippedAndTheRestStillServed) {
-  BridgeProcess closed({home, std::nullopt, {}, true});
+  BridgeProcess closed({home, std::nullopt, {}, true, {}});
   closed.send(R"({"type":"hello"})");
   closed.send(stateJson(sessionJson("after-close")));
   end(closed);
@@ -221,7 +221,7 @@ TEST_F(Bridge, ABundleAroundTheBridgeIsOpenedDetached) {
   for (const auto& [script, perms, error] : cases) {
     if (!script.empty()) std::ofstream(macos / "Quillbeam") << script;
     if (!script.empty()) fs::permissions(macos / "Quillbeam", perms);
-    BridgeProcess bridge({home, bus.address(), home / "bridge-link", false});
+    BridgeProcess bridge({home, bus.address(), home / "bridge-link", false, {}});
     bridgePid = bridge.pid();
     bridge.send(stateJson(sessionJson("bundle " + error)));
     ASSERT_TRUE(eventually([&] { return fs::exists(report) || !bridge.errorLines().empty(); }));

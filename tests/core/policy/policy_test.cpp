@@ -34,6 +34,7 @@ TEST(Policy, Decides) {
   // clang-format off
   const Row rows[] = {
       {discord, distracting}, {"com.apple.MobileSMS", allow}, {"com.hnc.discord", allow},
+      {"com.burbn.instagram", distracting},  // the catalogue's last app, past unblocked ones
       {safari, otherBrowser}, {"com.google.Chrome.beta", allow},
       {safari, allow, [](C c) {  // a browser is never a distracting app
          c.settings.blockOtherBrowsers = false;

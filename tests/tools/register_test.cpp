@@ -133,6 +133,10 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"System", "system/usr/lib/chromium system/opt/google/chrome-beta config/vivaldi",
              "+ --system", 0, "Google Chrome (all users): registered|Chromium (all users)",
              "system/etc/opt/chrome^ system/etc/chromium^"},
+        Case{"SystemNothingFound", "config/chromium", "+ --system", 1,
+             "found no Google Chrome, Chromium or Microsoft Edge installed for all users (under "
+             "@/system)",
+             ""},
         Case{"SystemChosen", "", "+ --system --browser brave --browser microsoft-edge-dev", 1,
              "Brave: skipped: Brave has no folder for all users|Edge (all users)",
              "system/etc/opt/edge^"},

@@ -29,7 +29,7 @@ constexpr std::string_view anywayHelp =
     "  --anyway            send even when no browser is connected (otherwise exit 3)\n";
 
 // What each command accepts.
-struct CommandSpec {
+struct CommandSyntax {
   std::string_view name;
   std::vector<std::string_view> valued;  // options that take a value
   std::vector<std::string_view> flags;
@@ -37,8 +37,8 @@ struct CommandSpec {
   std::string help;
 };
 
-const std::vector<CommandSpec>& commands() {
-  static const std::vector<CommandSpec> specs{
+const std::vector<CommandSyntax>& commands() {
+  static const std::vector<CommandSyntax> syntaxes{
       {"status",
        {},
        {"--json", "--watch"},
@@ -83,7 +83,7 @@ const std::vector<CommandSpec>& commands() {
        "blocked.\n" +
            std::string(anywayHelp)},
   };
-  return specs;
+  return syntaxes;
 }
 
 bool contains(const std::vector<std::string_view>& list, std::string_view item) {
@@ -137,10 +137,10 @@ Request parseCommandLine(const std::vector<std::string_view>& arguments) {
   if (command == "--help" || command == "-h" || command == "help") {
     return HelpRequest{std::string(overviewHelp)};
   }
-  const auto& specs = commands();
-  const auto spec = std::find_if(specs.begin(), specs.end(),
-                                 [&](const CommandSpec& s) { return s.name == command; });
-  if (spec == specs.end()) return UsageError{"unknown command '" + std::string(command) + "'"};
+  const auto& syntaxes = commands();
+  const auto syntax = std::find_if(syntaxes.begin(), syntaxes.end(),
+                                   [&](const CommandSyntax& s) { return s.name == command; });
+  if (syntax == syntaxes.end()) return UsageError{"unknown command '" + std::string(command) + "'"};
 
   Given given;
   std::vector<std::string_view> operands;
@@ -155,11 +155,11 @@ Request parseCommandLine(const std::vector<std::string_view>& arguments) {
       optionsEnded = true;
       continue;
     }
-    if (argument == "--help" || argument == "-h") return HelpRequest{spec->help};
+    if (argument == "--help" || argument == "-h") return HelpRequest{syntax->help};
     const size_t equals = argument.find('=');
     const std::string_view name = argument.substr(0, equals);
-    const bool takesValue = contains(spec->valued, name);
-    if (!takesValue && !contains(spec->flags, name)) {
+    const bool takesValue = contains(syntax->valued, name);
+    if (!takesValue && !contains(syntax->flags, name)) {
       return UsageError{std::string(command) + " has no option " + std::string(name)};
     }
     auto& values = given[name];
@@ -174,9 +174,9 @@ Request parseCommandLine(const std::vector<std::string_view>& arguments) {
       return UsageError{std::string(name) + " needs a value"};
     }
   }
-  if (operands.size() != spec->operands) {
-    return UsageError{spec->operands == 0 ? std::string(command) + " takes no arguments"
-                                          : std::string(command) + " takes one argument"};
+  if (operands.size() != syntax->operands) {
+    return UsageError{syntax->operands == 0 ? std::string(command) + " takes no arguments"
+                                            : std::string(command) + " takes one argument"};
   }
 
   const bool anyway = given.contains("--anyway");

@@ -6,7 +6,7 @@
 #include "platform/linux/dbus/message.hpp"
 #include "platform/linux/notification_signal.hpp"
 
-using namespace quillbeam::bridge::platform;
+using namespace quillbeam::platform;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);

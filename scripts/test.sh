@@ -39,7 +39,7 @@ else
   failed+=(asan-build)
 fi
 
-if build tsan --target bridge_tests bridge_platform_tests; then
+if build tsan --target bridge_tests platform_tests; then
   step "tests: tsan"
   ctest --preset tsan || failed+=(tsan)
 else

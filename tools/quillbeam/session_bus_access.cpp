@@ -4,9 +4,9 @@
 
 namespace quillbeam::cli {
 
-std::unique_ptr<bridge::platform::LinuxPlatform> openSessionBus(std::string& problem,
+std::unique_ptr<platform::LinuxPlatform> openSessionBus(std::string& problem,
                                                                 std::function<void()> onProblem) {
-  return bridge::platform::makeLinuxPlatform(
+  return platform::makeLinuxPlatform(
       [&problem, onProblem = std::move(onProblem)](std::string_view line) {
         if (!problem.empty()) return;
         problem = line;

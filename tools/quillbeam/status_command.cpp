@@ -18,8 +18,8 @@
 namespace quillbeam::cli {
 namespace {
 
-using bridge::platform::Notification;
-using bridge::platform::UniqueFd;
+using platform::Notification;
+using platform::UniqueFd;
 
 // False when standard output is gone (a status bar that went away). Watched reports for
 // a person are set apart by a blank line.
@@ -51,7 +51,7 @@ int watch(bool json) {
   }
 
   std::string problem;
-  bridge::platform::EventLoop* running = nullptr;
+  platform::EventLoop* running = nullptr;
   auto platform = openSessionBus(problem, [&running] {
     if (running) running->quit();
   });

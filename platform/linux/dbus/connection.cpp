@@ -18,6 +18,7 @@
 #include <utility>
 
 #include "platform/linux/dbus/address.hpp"
+#include "platform/linux/dbus/names.hpp"
 #include "platform/linux/dbus/peer.hpp"
 
 namespace quillbeam::platform::dbus {
@@ -152,6 +153,12 @@ void Connection::send(Message message) {
   queue(message);
 }
 
+void Connection::reply(const Message& call, Message reply) {
+  // Without a sender there is nobody to answer (only a peer without a bus sends so).
+  if ((call.flags & Message::kNoReplyExpected) || call.sender.empty()) return;
+  send(std::move(reply));
+}
+
 void Connection::call(Message message, Handler reply,
                       std::optional<std::chrono::milliseconds> timeout) {
   const uint32_t serial = isOpen() ? queue(message) : 0;
@@ -182,7 +189,7 @@ void Connection::expireCalls() {
   }
   armTimer();
   for (auto& [serial, pending] : expired) {
-    pending.reply(errorReply(serial, kNoReplyError, "the session bus did not answer in time"));
+    pending.reply(localError(serial, kNoReplyError, "the session bus did not answer in time"));
   }
 }
 
@@ -419,23 +426,18 @@ void Connection::handle(const Message& message) {
       return;
     }
     case MessageType::Signal:
+      names_.take(message);
       if (signal_) signal_(message);
       return;
     case MessageType::MethodCall: {
-      // We offer no objects but the Peer interface; a caller waiting for an answer to
-      // anything else gets a plain refusal.
-      if (message.flags & Message::kNoReplyExpected || message.sender.empty()) return;
-      if (auto reply = peerReply(message)) {
-        send(std::move(*reply));
+      if (auto answer = peerReply(message)) {
+        reply(message, std::move(*answer));
         return;
       }
-      Message refusal;
-      refusal.type = MessageType::Error;
-      refusal.flags = Message::kNoReplyExpected;
-      refusal.replySerial = message.serial;
-      refusal.destination = message.sender;
-      refusal.errorName = "org.freedesktop.DBus.Error.UnknownObject";
-      send(std::move(refusal));
+      // A copy: the handler may replace itself, or go away, while it runs.
+      if (const MethodHandler handler = methodCall_; handler && handler(message)) return;
+      reply(message, Message::errorFor(message, "org.freedesktop.DBus.Error.UnknownObject",
+                                       "Unknown object '" + toValidText(message.path) + "'."));
       return;
     }
   }
@@ -473,6 +475,7 @@ void Connection::close(std::string_view reason) {
   inbox_.clear();
   held_.clear();
   timerWatch_.reset();
+  names_.closed();
   // Every call still waiting hears that it will not be answered.
   for (auto& [serial, pending] : std::exchange(replies_, {})) {
     loop_.post(
@@ -481,7 +484,7 @@ void Connection::close(std::string_view reason) {
   onClosed_(reason);
 }
 
-Message Connection::errorReply(uint32_t serial, const char* name, const std::string& text) {
+Message Connection::localError(uint32_t serial, const char* name, const std::string& text) {
   Message reply;
   reply.type = MessageType::Error;
   reply.replySerial = serial;
@@ -493,7 +496,7 @@ Message Connection::errorReply(uint32_t serial, const char* name, const std::str
 }
 
 Message Connection::disconnectedReply(uint32_t serial) {
-  return errorReply(serial, kDisconnectedError, kClosedReason);
+  return localError(serial, kDisconnectedError, kClosedReason);
 }
 
 }  // namespace quillbeam::platform::dbus

@@ -14,6 +14,7 @@
 
 #include "platform/linux/dbus/address.hpp"
 #include "platform/linux/dbus/message.hpp"
+#include "platform/linux/dbus/owned_names.hpp"
 #include "platform/linux/event_loop.hpp"
 #include "platform/linux/unique_fd.hpp"
 
@@ -29,12 +30,16 @@ namespace quillbeam::platform::dbus {
 // we use none. Messages sent during a loop turn are written together before the loop
 // waits again (or by flush and synchronous calls); what the socket does not take waits
 // for it. When the connection fails for any reason it closes for good and says why,
-// once. It answers org.freedesktop.DBus.Peer calls and refuses every other call. Main
-// thread only.
+// once. It answers org.freedesktop.DBus.Peer calls on every path, hands other calls to
+// its owner's handler and refuses those the handler does not take, as the bus libraries
+// do. Main thread only.
 class Connection {
  public:
   using Closed = std::function<void(std::string_view reason)>;
   using Handler = std::function<void(const Message&)>;
+  // Takes an incoming method call; true when it answers it (now or later, through
+  // reply()), false to have it refused.
+  using MethodHandler = std::function<bool(const Message& call)>;
 
   // Output waiting beyond this means the bus stopped reading us; the connection closes
   // rather than grow without bound.
@@ -64,8 +69,22 @@ class Connection {
   // Receives every signal routed to us, in order.
   void onSignal(Handler handler) { signal_ = std::move(handler); }
 
+  // Receives every incoming method call other than Peer's, in order.
+  void onMethodCall(MethodHandler handler) { methodCall_ = std::move(handler); }
+
   // Sends `message` with the next serial.
   void send(Message message);
+
+  // Sends `reply` (see Message::returnFor, Message::errorFor) to `call`, unless the
+  // caller asked for no reply.
+  void reply(const Message& call, Message reply);
+
+  // Asks the bus for the well-known `name`; see OwnedNames::request.
+  void requestName(std::string name, NameWatch watch) {
+    names_.request(std::move(name), std::move(watch));
+  }
+  // Gives up `name`; see OwnedNames::release.
+  void releaseName(std::string_view name) { names_.release(name); }
 
   // Sends a method call whose reply (a return or an error) goes to `reply`, on the loop;
   // when the connection closes first, or `timeout` passes first, `reply` gets an error
@@ -96,7 +115,7 @@ class Connection {
   void dispatchLater();
   void updateInterest();
   void close(std::string_view reason);
-  static Message errorReply(uint32_t serial, const char* name, const std::string& text);
+  static Message localError(uint32_t serial, const char* name, const std::string& text);
   static Message disconnectedReply(uint32_t serial);
 
   enum class Handshake { Authenticating, Negotiating, Done };
@@ -111,6 +130,8 @@ class Connection {
   bool started_ = false;
   bool closed_ = false;
   Handler signal_;
+  MethodHandler methodCall_;
+  OwnedNames names_{*this, loop_};
   UniqueFd socket_;
   std::unique_ptr<EventLoop::Watch> watch_;
   std::unique_ptr<EventLoop::Hook> beforeWait_;

@@ -1,6 +1,8 @@
 #include "platform/linux/dbus/marshal.hpp"
 
+#include <bit>
 #include <cstring>
+#include <limits>
 
 namespace quillbeam::platform::dbus {
 namespace {
@@ -94,9 +96,22 @@ void Writer::byte(uint8_t value) {
   out_.push_back(static_cast<char>(value));
 }
 
+void Writer::fixed(uint64_t value, size_t size) {
+  align(size);
+  for (size_t i = 0; i < size; ++i) out_.push_back(static_cast<char>(value >> (8 * i)));
+}
+
 void Writer::uint32(uint32_t value) {
-  align(4);
-  for (int shift = 0; shift < 32; shift += 8) out_.push_back(static_cast<char>(value >> shift));
+  fixed(value, 4);
+}
+
+void Writer::uint64(uint64_t value) {
+  fixed(value, 8);
+}
+
+void Writer::float64(double value) {
+  static_assert(std::numeric_limits<double>::is_iec559 && sizeof(double) == 8);
+  fixed(std::bit_cast<uint64_t>(value), 8);
 }
 
 void Writer::string(std::string_view value) {
@@ -160,6 +175,14 @@ uint32_t Reader::uint32() {
   return static_cast<uint32_t>(fixed(4));
 }
 
+uint64_t Reader::uint64() {
+  return fixed(8);
+}
+
+double Reader::float64() {
+  return std::bit_cast<double>(fixed(8));
+}
+
 bool Reader::boolean() {
   const uint32_t value = uint32();
   if (value > 1) throw ProtocolError("a boolean is neither 0 nor 1");
@@ -204,6 +227,20 @@ size_t Reader::beginArray(size_t elementAlignment) {
 void Reader::skip(std::string_view type) {
   if (completeTypeLength(type) == 0) throw ProtocolError("a type is not valid");
   skip(type, 0);
+}
+
+bool Reader::holds(std::string_view signature) {
+  if (!isSignature(signature)) return false;
+  try {
+    for (size_t at = 0; at < signature.size();) {
+      const size_t length = completeTypeLength(signature.substr(at));
+      skip(signature.substr(at, length), 0);
+      at += length;
+    }
+  } catch (const ProtocolError&) {
+    return false;
+  }
+  return atEnd();
 }
 
 void Reader::skip(std::string_view type, int depth) {

@@ -38,6 +38,10 @@ struct Message {
   static Message signal(std::string path, std::string interface, std::string member);
   // A call to the bus daemon itself.
   static Message busCall(std::string member);
+  // The return for `call`, its body still empty.
+  static Message returnFor(const Message& call);
+  // The error reply `name` for `call`, carrying `text` (valid text, see isValidText).
+  static Message errorFor(const Message& call, std::string name, std::string_view text);
 };
 
 // The text of an error reply: its message when it carries one, else the error's name.

@@ -78,4 +78,23 @@ bool isValidText(std::string_view text) {
   return text.find('\0') == std::string_view::npos && json::isValidUtf8(text);
 }
 
+std::string toValidText(std::string_view text) {
+  if (isValidText(text)) return std::string(text);
+  std::string out;
+  out.reserve(text.size() + 8);
+  for (size_t at = 0; at < text.size();) {
+    const auto byte = static_cast<unsigned char>(text[at]);
+    if (byte != 0 && byte < 0x80) {
+      out.push_back(text[at++]);
+    } else if (const size_t length = byte ? json::validMultibyteSequence(text.substr(at)) : 0) {
+      out.append(text.substr(at, length));
+      at += length;
+    } else {
+      out.append("\xef\xbf\xbd");
+      ++at;
+    }
+  }
+  return out;
+}
+
 }  // namespace quillbeam::platform::dbus

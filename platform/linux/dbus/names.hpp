@@ -1,5 +1,6 @@
 #pragma once
 
+#include <string>
 #include <string_view>
 
 namespace quillbeam::platform::dbus {
@@ -23,5 +24,9 @@ bool isBusName(std::string_view name);
 
 // What a string may hold on the bus: valid UTF-8 without NUL.
 bool isValidText(std::string_view text);
+
+// `text` made fit for the bus: each NUL and each byte that starts no valid UTF-8 sequence
+// becomes U+FFFD. The daemon drops a connection that sends anything else as a string.
+std::string toValidText(std::string_view text);
 
 }  // namespace quillbeam::platform::dbus

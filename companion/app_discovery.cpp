@@ -1,0 +1,248 @@
+#include "companion/app_discovery.hpp"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <string>
+#include <unordered_set>
+
+#include "companion/linux_app_table.hpp"
+#include "companion/process_stat.hpp"
+#include "companion/small_file.hpp"
+#include "companion/unit_name.hpp"
+
+namespace quillbeam::companion {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Slices nest one level per dash of their name; no real tree comes near this.
+constexpr int kMaxSliceDepth = 16;
+constexpr std::string_view kBridgeExecutable = "quillbeam_bridge";
+
+struct DirCloser {
+  void operator()(DIR* dir) const { ::closedir(dir); }
+};
+using DirHandle = std::unique_ptr<DIR, DirCloser>;
+
+DirHandle openDirectory(int dirFd, const char* path) {
+  const int fd = ::openat(dirFd, path, O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) return nullptr;
+  DIR* dir = ::fdopendir(fd);
+  if (dir == nullptr) ::close(fd);
+  return DirHandle(dir);
+}
+
+bool isDirectory(DIR* parent, const dirent* entry) {
+  if (entry->d_type != DT_UNKNOWN) return entry->d_type == DT_DIR;
+  struct stat info {};
+  return ::fstatat(::dirfd(parent), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+         S_ISDIR(info.st_mode);
+}
+
+// Whether a line of `text` is exactly `line`.
+bool hasLine(std::string_view text, std::string_view line) {
+  for (size_t at = text.find(line); at != std::string_view::npos; at = text.find(line, at + 1)) {
+    const bool starts = at == 0 || text[at - 1] == '\n';
+    const size_t end = at + line.size();
+    if (starts && (end == text.size() || text[end] == '\n')) return true;
+  }
+  return false;
+}
+
+bool isSelfOrAncestor(const std::string& unit, const std::string& own) {
+  return own == unit ||
+         (own.size() > unit.size() && own.starts_with(unit) && own[unit.size()] == '/');
+}
+
+std::optional<pid_t> parsePid(const char* name) {
+  pid_t pid = 0;
+  const char* end = name + std::char_traits<char>::length(name);
+  auto [ptr, error] = std::from_chars(name, end, pid);
+  if (error != std::errc() || ptr != end || pid <= 0) return std::nullopt;
+  return pid;
+}
+
+class UnitScan {
+ public:
+  UnitScan(const std::string& ownCgroup, std::vector<RunningApp>& out,
+           std::unordered_set<std::string>& listed)
+      : own_(ownCgroup), out_(out), listed_(listed) {}
+
+  // A slice's own app ID names the non-conforming services inside it (GNOME runs
+  // gnome-terminal-server.service in app-org.gnome.Terminal.slice). Scopes inside it that
+  // name no app (vte-spawn-….scope: the shells of its tabs) are not the app; what runs
+  // there is left to the process scan.
+  void slice(DIR* dir, const std::string& path, const std::optional<std::string>& sliceApp,
+             int depth) {
+    while (const dirent* entry = ::readdir(dir)) {
+      const std::string_view name = entry->d_name;
+      if (name.starts_with('.') || !isDirectory(dir, entry)) continue;
+      std::optional<UnitName> unit = parseUnitName(name);
+      const std::string childPath = path + "/" + entry->d_name;
+      if (name.ends_with(".slice")) {
+        if (depth >= kMaxSliceDepth) continue;
+        DirHandle child = openDirectory(::dirfd(dir), entry->d_name);
+        if (!child) continue;
+        std::optional<std::string> app;
+        if (unit) app = unit->appId;
+        slice(child.get(), childPath, app, depth + 1);
+        continue;
+      }
+      if (!isServiceOrScopeName(name)) continue;
+      std::string linuxId;
+      if (unit) {
+        linuxId = unit->appId;
+      } else if (sliceApp && name.ends_with(".service")) {
+        linuxId = *sliceApp;
+      } else {
+        continue;
+      }
+      if (isSelfOrAncestor(childPath, own_)) continue;
+      if (!populated(::dirfd(dir), name)) continue;
+      AppIdentity identity = identify(linuxId);
+      out_.push_back(RunningApp{std::move(identity.bundleID), std::move(identity.name),
+                                std::move(linuxId), ShieldTarget::cgroup(childPath),
+                                frozen(::dirfd(dir), name)});
+      listed_.insert(childPath);
+    }
+  }
+
+ private:
+  // Empty units (their processes gone, the directory not yet removed) run no app.
+  static bool populated(int sliceFd, std::string_view unit) {
+    std::array<char, 256> buffer;
+    const std::string file = std::string(unit) + "/cgroup.events";
+    auto n = readInto(sliceFd, file.c_str(), buffer);
+    return n && hasLine(std::string_view(buffer.data(), *n), "populated 1");
+  }
+
+  static bool frozen(int sliceFd, std::string_view unit) {
+    std::array<char, 8> buffer;
+    const std::string file = std::string(unit) + "/cgroup.freeze";
+    auto n = readInto(sliceFd, file.c_str(), buffer);
+    return n && *n > 0 && buffer[0] == '1';
+  }
+
+  const std::string& own_;
+  std::vector<RunningApp>& out_;
+  std::unordered_set<std::string>& listed_;
+};
+
+struct ProcessGroup {
+  std::string name;
+  std::string linuxId;
+  std::vector<ProcessRef> refs;
+  bool allStopped = true;
+};
+
+// The executable's file name; a binary replaced by an update shows " (deleted)".
+std::optional<std::string_view> executableName(int procFd, const char* pidName,
+                                               std::span<char> buffer) {
+  std::array<char, 32> link;
+  std::snprintf(link.data(), link.size(), "%s/exe", pidName);
+  const ssize_t n = ::readlinkat(procFd, link.data(), buffer.data(), buffer.size());
+  if (n <= 0 || static_cast<size_t>(n) >= buffer.size()) return std::nullopt;
+  std::string_view target(buffer.data(), static_cast<size_t>(n));
+  if (target.ends_with(" (deleted)")) target.remove_suffix(10);
+  const size_t slash = target.rfind('/');
+  if (slash != std::string_view::npos) target.remove_prefix(slash + 1);
+  if (target.empty()) return std::nullopt;
+  return target;
+}
+
+bool sortsBefore(const RunningApp& a, const RunningApp& b) {
+  if (a.bundleID != b.bundleID) return a.bundleID < b.bundleID;
+  if (a.linuxId != b.linuxId) return a.linuxId < b.linuxId;
+  if (a.target.isCgroup() != b.target.isCgroup()) return a.target.isCgroup();
+  if (a.target.isCgroup()) return a.target.cgroupDirectory() < b.target.cgroupDirectory();
+  return a.target.processList() < b.target.processList();
+}
+
+}  // namespace
+
+AppDiscovery::AppDiscovery(std::optional<CgroupTree> tree, std::filesystem::path procRoot,
+                           uid_t uid, pid_t self)
+    : tree_(std::move(tree)), procRoot_(std::move(procRoot)), uid_(uid), self_(self) {}
+
+AppDiscovery::AppDiscovery(std::optional<CgroupTree> tree)
+    : AppDiscovery(std::move(tree), "/proc", ::getuid(), ::getpid()) {}
+
+std::vector<RunningApp> AppDiscovery::scan() const {
+  std::vector<RunningApp> apps;
+  std::unordered_set<std::string> listed;
+  std::string appSlice;
+  if (tree_) {
+    appSlice = tree_->appSlice.string();
+    if (DirHandle dir = openDirectory(AT_FDCWD, appSlice.c_str())) {
+      UnitScan(tree_->ownCgroup.string(), apps, listed).slice(dir.get(), appSlice, std::nullopt, 0);
+    }
+  }
+
+  // Whether a process's cgroup lies in a unit listed above.
+  const auto inListedUnit = [&](int procFd, const char* pidName) {
+    if (!tree_ || listed.empty()) return false;
+    std::array<char, 64> file;
+    std::snprintf(file.data(), file.size(), "%s/cgroup", pidName);
+    std::array<char, 4096> buffer;
+    auto n = readInto(procFd, file.data(), buffer);
+    if (!n) return false;
+    auto path = unifiedCgroupPath(std::string_view(buffer.data(), *n));
+    if (!path) return false;
+    auto dir = tree_->directoryOf(*path);
+    if (!dir) return false;
+    std::string at = dir->string();
+    while (at.size() > appSlice.size() && at.starts_with(appSlice)) {
+      if (listed.contains(at)) return true;
+      at.resize(at.rfind('/'));
+    }
+    return false;
+  };
+
+  std::map<std::string, ProcessGroup> groups;
+  DirHandle proc = openDirectory(AT_FDCWD, procRoot_.c_str());
+  if (!proc) {
+    std::sort(apps.begin(), apps.end(), sortsBefore);
+    return apps;
+  }
+  const int procFd = ::dirfd(proc.get());
+  std::array<char, 4096> exeBuffer;
+  while (const dirent* entry = ::readdir(proc.get())) {
+    const std::optional<pid_t> pid = parsePid(entry->d_name);
+    if (!pid || *pid == self_) continue;
+    struct stat info {};
+    if (::fstatat(procFd, entry->d_name, &info, 0) != 0 || info.st_uid != uid_) continue;
+    auto exe = executableName(procFd, entry->d_name, exeBuffer);
+    if (!exe || *exe == kBridgeExecutable) continue;
+    auto known = appForExecutable(*exe);
+    if (!known || inListedUnit(procFd, entry->d_name)) continue;
+    std::array<char, 64> statFile;
+    std::snprintf(statFile.data(), statFile.size(), "%s/stat", entry->d_name);
+    auto stat = readProcessStat(procFd, statFile.data());
+    if (!stat) continue;
+    ProcessGroup& group = groups[std::string(known->bundleID)];
+    if (group.refs.empty()) {
+      group.name = known->name;
+      group.linuxId = *exe;
+    }
+    group.refs.push_back(ProcessRef{*pid, stat->startTime});
+    group.allStopped = group.allStopped && stat->state == 'T';
+  }
+  for (auto& [bundleID, group] : groups) {
+    std::sort(group.refs.begin(), group.refs.end());
+    apps.push_back(RunningApp{bundleID, std::move(group.name), std::move(group.linuxId),
+                              ShieldTarget::processes(std::move(group.refs)), group.allStopped});
+  }
+  std::sort(apps.begin(), apps.end(), sortsBefore);
+  return apps;
+}
+
+}  // namespace quillbeam::companion

@@ -21,6 +21,14 @@ Commands:
   open-quit           send the open-quit command to the extension
   app-blocked APP     tell the extension that APP was blocked
 
+Desktop apps during a focus session (the companion):
+  apps                running apps, paused or not, and why
+  allow APP           let APP run for a while (--minutes N, default 15)
+  block APP           pause APP during focus sessions
+  unblock APP         stop pausing APP
+  settings            show or change the study browser and the browser rules
+  resume-all          resume every paused app for the rest of this session
+
 'quillbeam COMMAND --help' shows a command's options.
 Exit status: 0 done, 1 failed, 2 wrong usage, 3 no browser connected (nothing sent).
 )";
@@ -82,6 +90,44 @@ const std::vector<CommandSyntax>& commands() {
        "Usage: quillbeam app-blocked APP [--anyway]\nTells the extension that the app APP was "
        "blocked.\n" +
            std::string(anywayHelp)},
+      {"apps",
+       {},
+       {},
+       0,
+       "Usage: quillbeam apps\nThe running desktop apps the companion sees: name, identifier, "
+       "paused or\nrunning, and the verdict with its reason.\n"},
+      {"allow",
+       {"--minutes"},
+       {},
+       1,
+       "Usage: quillbeam allow APP [--minutes N]\nLets APP (a name such as Discord, or an "
+       "identifier) run for N minutes\n(default 15, at most 1440), even during a focus "
+       "session.\n"},
+      {"block",
+       {},
+       {},
+       1,
+       "Usage: quillbeam block APP\nPauses APP (a name such as Discord, or an identifier as "
+       "'quillbeam apps'\nshows it) during focus sessions.\n"},
+      {"unblock", {}, {}, 1, "Usage: quillbeam unblock APP\nStops pausing APP.\n"},
+      {"settings",
+       {"--study-browser", "--other-browsers", "--extension-guard"},
+       {},
+       0,
+       "Usage: quillbeam settings [--study-browser BROWSER] [--other-browsers blocked|allowed]\n"
+       "                          [--extension-guard on|off]\n"
+       "Shows the companion's settings, or changes them.\n"
+       "  --study-browser B   the browser you work in with the extension (name or identifier)\n"
+       "  --other-browsers    whether other browsers are paused during a session\n"
+       "  --extension-guard   whether the study browser's extension must stay on in strict\n"
+       "                      sessions\n"},
+      {"resume-all",
+       {},
+       {},
+       0,
+       "Usage: quillbeam resume-all\nResumes every app the companion paused, and stops "
+       "pausing apps until the\nsession in force ends. Works without the companion "
+       "running.\n"},
   };
   return syntaxes;
 }
@@ -127,6 +173,60 @@ Request startRequest(const Given& given, bool anyway) {
     draft.strictness = *chosen;
   }
   return CommandRequest{HostMessage{HostMessage::Start{std::move(draft)}}, anyway};
+}
+
+// "on"/"off"-style answers of the settings options.
+std::optional<bool> choice(std::string_view text, std::string_view yes, std::string_view no) {
+  if (text == yes) return true;
+  if (text == no) return false;
+  return std::nullopt;
+}
+
+Request companionRequest(std::string_view command, const Given& given,
+                         const std::vector<std::string_view>& operands) {
+  using Action = CompanionRequest::Action;
+  CompanionRequest request;
+  const auto last = [&](std::string_view name) -> std::optional<std::string_view> {
+    auto found = given.find(name);
+    if (found == given.end() || found->second.empty()) return std::nullopt;
+    return found->second.back();
+  };
+  if (!operands.empty()) request.app = std::string(operands.front());
+  if (command == "apps") request.action = Action::apps;
+  if (command == "block") request.action = Action::block;
+  if (command == "unblock") request.action = Action::unblock;
+  if (command == "resume-all") request.action = Action::resumeAll;
+  if (command == "allow") {
+    request.action = Action::allow;
+    if (auto text = last("--minutes")) {
+      int64_t number = 0;
+      auto [end, error] = std::from_chars(text->data(), text->data() + text->size(), number);
+      if (error != std::errc() || end != text->data() + text->size() || number < 1 ||
+          number > 1440) {
+        return UsageError{"--minutes takes a whole number from 1 to 1440, not '" +
+                          std::string(*text) + "'"};
+      }
+      request.minutes = number;
+    }
+  }
+  if (command == "settings") {
+    request.action = Action::settings;
+    if (auto browser = last("--study-browser")) request.studyBrowser = std::string(*browser);
+    if (auto text = last("--other-browsers")) {
+      request.blockOtherBrowsers = choice(*text, "blocked", "allowed");
+      if (!request.blockOtherBrowsers) {
+        return UsageError{"--other-browsers is blocked or allowed, not '" + std::string(*text) +
+                          "'"};
+      }
+    }
+    if (auto text = last("--extension-guard")) {
+      request.guardExtension = choice(*text, "on", "off");
+      if (!request.guardExtension) {
+        return UsageError{"--extension-guard is on or off, not '" + std::string(*text) + "'"};
+      }
+    }
+  }
+  return request;
 }
 
 }  // namespace
@@ -179,6 +279,10 @@ Request parseCommandLine(const std::vector<std::string_view>& arguments) {
                                             : std::string(command) + " takes one argument"};
   }
 
+  if (command == "apps" || command == "allow" || command == "block" || command == "unblock" ||
+      command == "settings" || command == "resume-all") {
+    return companionRequest(command, given, operands);
+  }
   const bool anyway = given.contains("--anyway");
   if (command == "status")
     return StatusRequest{given.contains("--json"), given.contains("--watch")};

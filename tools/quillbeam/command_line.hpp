@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -23,6 +25,19 @@ struct CommandRequest {
   bool anyway = false;  // send even when no browser is connected
 };
 
+// quillbeam apps | allow APP | block APP | unblock APP | settings | resume-all: the desktop
+// companion's side.
+struct CompanionRequest {
+  enum class Action { apps, allow, block, unblock, settings, resumeAll };
+  Action action = Action::apps;
+  std::string app;       // allow, block, unblock: a catalog name or an app identifier
+  int64_t minutes = 15;  // allow
+  // settings: what to change; nothing given shows them.
+  std::optional<std::string> studyBrowser;
+  std::optional<bool> blockOtherBrowsers;
+  std::optional<bool> guardExtension;
+};
+
 struct HelpRequest {
   std::string text;
 };
@@ -32,7 +47,8 @@ struct UsageError {
   std::string message;
 };
 
-using Request = std::variant<StatusRequest, CommandRequest, HelpRequest, UsageError>;
+using Request =
+    std::variant<StatusRequest, CommandRequest, CompanionRequest, HelpRequest, UsageError>;
 
 // Reads the arguments after the program name. Options take "--name value" or
 // "--name=value".

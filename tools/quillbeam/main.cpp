@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "command_line.hpp"
+#include "companion_command.hpp"
 #include "exit_status.hpp"
 #include "send_command.hpp"
 #include "status_command.hpp"
@@ -28,6 +29,7 @@ struct Run {
   }
   int operator()(const StatusRequest& request) const { return showStatus(request); }
   int operator()(const CommandRequest& request) const { return sendCommand(request); }
+  int operator()(const CompanionRequest& request) const { return runCompanionCommand(request); }
 };
 
 }  // namespace

@@ -5,7 +5,7 @@
 namespace quillbeam::cli {
 
 std::unique_ptr<platform::LinuxPlatform> openSessionBus(std::string& problem,
-                                                                std::function<void()> onProblem) {
+                                                        std::function<void()> onProblem) {
   return platform::makeLinuxPlatform(
       [&problem, onProblem = std::move(onProblem)](std::string_view line) {
         if (!problem.empty()) return;

@@ -1,0 +1,114 @@
+#include "shield.hpp"
+
+#include <algorithm>
+
+#include "shield_notice.hpp"
+
+namespace quillbeam::companion {
+namespace {
+
+bool holds(const std::vector<PausedApp>& apps, const ShieldTarget& target) {
+  return std::any_of(apps.begin(), apps.end(),
+                     [&](const PausedApp& app) { return app.target == target; });
+}
+
+}  // namespace
+
+bool Shield::isPaused(const ShieldTarget& target) const {
+  return holds(paused_, target);
+}
+
+bool Shield::saveRecord(const std::vector<PausedApp>& apps) {
+  try {
+    PauseRecord::write(record_, apps);
+    return true;
+  } catch (const std::exception& error) {
+    effects_.log(std::string("cannot record what is paused: ") + error.what());
+    return false;
+  }
+}
+
+void Shield::resume(const PausedApp& app) {
+  if (auto problem = effects_.resume(app.target)) {
+    effects_.log("could not resume " + app.name + ": " + *problem);
+  }
+}
+
+void Shield::apply(const std::vector<RunningApp>& apps, const Decision& decision,
+                   const CompanionSettings& settings) {
+  std::vector<PausedApp> wanted;
+  std::set<std::string> shielded;  // bundle IDs told about now
+  for (size_t i = 0; i < apps.size() && i < decision.verdicts.size(); ++i) {
+    const auto reason = decision.verdicts[i].reason();
+    if (!reason || !decision.session) continue;
+    shielded.insert(apps[i].bundleID);
+    tell(apps[i], *reason, decision, settings);
+    if (*reason != ShieldReason::extensionOff && canPause_) {
+      wanted.push_back(PausedApp{apps[i].bundleID, apps[i].name, apps[i].target});
+    }
+  }
+
+  // Resume first what no longer needs it, then record, then pause what is new: the
+  // record always holds at least what is paused.
+  std::vector<PausedApp> kept;
+  for (const auto& app : paused_) {
+    if (holds(wanted, app.target)) {
+      kept.push_back(app);
+    } else {
+      resume(app);
+    }
+  }
+  std::vector<PausedApp> fresh;
+  for (const auto& app : wanted) {
+    if (!holds(kept, app.target)) fresh.push_back(app);
+  }
+  std::vector<PausedApp> next = kept;
+  next.insert(next.end(), fresh.begin(), fresh.end());
+  if (!fresh.empty() && !saveRecord(next)) {
+    // Nothing new is paused that the record does not hold.
+    next = kept;
+    fresh.clear();
+  }
+  std::vector<PausedApp> failed;
+  for (const auto& app : fresh) {
+    if (auto problem = effects_.pause(app.target)) {
+      effects_.log("could not pause " + app.name + ": " + *problem);
+      failed.push_back(app);
+      continue;
+    }
+    if (announced_.emplace(decision.session->id, app.name).second) effects_.appBlocked(app.name);
+  }
+  std::erase_if(next, [&](const PausedApp& app) { return holds(failed, app.target); });
+  if (!failed.empty() || (fresh.empty() && kept.size() != paused_.size())) saveRecord(next);
+  paused_ = std::move(next);
+
+  for (auto it = shown_.begin(); it != shown_.end();) {
+    if (shielded.count(it->first) != 0) {
+      ++it;
+      continue;
+    }
+    effects_.withdraw(it->first);
+    it = shown_.erase(it);
+  }
+}
+
+void Shield::tell(const RunningApp& app, ShieldReason reason, const Decision& decision,
+                  const CompanionSettings& settings) {
+  const ShieldNotice notice = shieldNotice(app.name, reason, *decision.session, settings);
+  auto& shown = shown_[app.bundleID];
+  if (shown == notice.body) return;
+  shown = notice.body;
+  effects_.notify(app.bundleID, notice.summary, notice.body);
+}
+
+size_t Shield::resumeAll() {
+  for (const auto& app : paused_) resume(app);
+  const size_t count = paused_.size();
+  paused_.clear();
+  saveRecord(paused_);
+  for (const auto& [key, body] : shown_) effects_.withdraw(key);
+  shown_.clear();
+  return count;
+}
+
+}  // namespace quillbeam::companion

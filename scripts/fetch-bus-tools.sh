@@ -49,7 +49,7 @@ for tool in "${tools[@]}"; do packages+=("${tool%%:*}"); done
 if ! (cd "$work" && apt-get download -q "${packages[@]}" >/dev/null 2>&1); then
   # A fresh machine may have no package lists yet.
   [[ $(id -u) -eq 0 ]] || fail "apt-get download ${packages[*]} failed (no package lists? run as root once)"
-  apt-get update -q >/dev/null
+  apt-get update -q >/dev/null || fail "apt-get update failed"
   (cd "$work" && apt-get download -q "${packages[@]}") || fail "apt-get download ${packages[*]} failed"
 fi
 

@@ -23,7 +23,7 @@ demo=(
   dbus-daemon dbus-bin python3
 )
 # The sanitizer and fuzz builds, formatting, and what the tests call (gdbus).
-development=(clang clang-format libclang-rt-14-dev libglib2.0-bin procps)
+development=(clang clang-format libclang-rt-14-dev libglib2.0-bin)
 
 packages=("${demo[@]}" "${development[@]}")
 browser=${QUILLBEAM_WITH_BROWSER:-0}
@@ -59,11 +59,10 @@ if [[ $(id -u) -ne 0 ]]; then
 fi
 
 # What is enabled shows as symlinks under /etc/systemd (dbus.service -> dbus-broker.service,
-# *.wants/...); none may appear.
+# *.wants/...), or /etc/rc?.d for init scripts; none may appear.
 enabled_units() {
-  if [[ -d /etc/systemd ]]; then
-    find /etc/systemd -type l -printf '%p -> %l\n' | LC_ALL=C sort
-  fi
+  # A machine may have neither folder.
+  { find /etc/systemd /etc/rc?.d -type l -printf '%p -> %l\n' 2>/dev/null || true; } | LC_ALL=C sort
 }
 before=$(enabled_units)
 

@@ -13,12 +13,11 @@ set -uo pipefail
 cd "$(dirname "$0")/.."
 
 # The set-up changes nothing the user did not ask for: whatever is enabled shows as
-# symlinks under /etc/systemd, and none may appear (Debian's dbus-broker package, for
+# symlinks under /etc/systemd (or /etc/rc?.d), and none may appear (Debian's dbus-broker package, for
 # one, would make itself the machine's bus).
 enabled_units() {
-  if [[ -d /etc/systemd ]]; then
-    find /etc/systemd -type l -printf '%p -> %l\n' | LC_ALL=C sort
-  fi
+  # A machine may have neither folder.
+  { find /etc/systemd /etc/rc?.d -type l -printf '%p -> %l\n' 2>/dev/null || true; } | LC_ALL=C sort
 }
 units_before=$(enabled_units)
 scripts/install-deps.sh --browser || exit 1

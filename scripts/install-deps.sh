@@ -73,7 +73,7 @@ apt-get install -y -q --no-install-recommends "${missing[@]}"
 
 added=$(LC_ALL=C comm -13 <(printf '%s\n' "$before") <(enabled_units))
 if [[ -n $added ]]; then
-  echo "install-deps: installing ${missing[*]} enabled systemd units it must not have:" >&2
+  echo "install-deps: installing ${missing[*]} left services enabled that were not before:" >&2
   sed 's/^/  /' <<<"$added" >&2
   exit 1
 fi

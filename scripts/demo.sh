@@ -6,7 +6,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-QUILLBEAM_WITH_BROWSER=1 scripts/install-deps.sh
+# Only what the demo builds and runs: no test-only bus program, nothing enabled.
+scripts/install-deps.sh --demo
 cmake --preset ci >/dev/null
 cmake --build --preset ci -j "$(nproc)"
 

@@ -21,11 +21,15 @@ TEST_F(BusParity, WithoutTheVariableTheBusInTheRuntimeDirectoryIsUsed) {
 }
 
 TEST_F(BusParity, BehindTheSandboxProxyTheBridgeConnects) {
-  if (!std::filesystem::exists("/usr/bin/xdg-dbus-proxy")) GTEST_SKIP() << "no xdg-dbus-proxy";
+  const auto program = busTool("xdg-dbus-proxy");
+  if (!program) GTEST_SKIP() << busToolMissing("xdg-dbus-proxy");
   const auto socket = bus.scratchDir() / "proxy";
   // It says 'x' on --fd once it listens, and ends when that descriptor's reader goes.
   FILE* proxy = ::popen(
-      ("exec xdg-dbus-proxy '" + bus.address() + "' " + socket.native() + " --fd=1").c_str(), "r");
+      ("exec '" + program->native() + "' '" + bus.address() + "' " + socket.native() + " --fd=1")
+          .c_str(),
+      "r");
+  ASSERT_NE(proxy, nullptr);
   ASSERT_EQ(std::fgetc(proxy), 'x');
   auto o = options();
   o.busAddress = "unix:path=" + socket.native();

@@ -1,6 +1,7 @@
 #include "support/private_bus.hpp"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
@@ -9,7 +10,9 @@
 #include <systemd/sd-bus.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <stdexcept>
 #include <thread>
@@ -102,19 +105,51 @@ void addBrokerListener(sd_bus* controller, const fs::path& path) {
   if (r < 0) throw failure("dbus-broker refused its listener: " + message);
 }
 
+bool executable(const fs::path& path) {
+  return ::access(path.c_str(), X_OK) == 0 && fs::is_regular_file(path);
+}
+
+void skipCurrentTest(const std::string& why) {
+  GTEST_SKIP() << why;
+}
+
 }  // namespace
+
+std::string busToolMissing(std::string_view name) {
+  return std::string("no ") + std::string(name) + " in " + QUILLBEAM_BUS_TOOLS_DIR +
+         " nor on PATH: scripts/fetch-bus-tools.sh puts it there";
+}
+
+std::optional<fs::path> busTool(std::string_view name) {
+  if (const fs::path ours = fs::path(QUILLBEAM_BUS_TOOLS_DIR) / name; executable(ours)) return ours;
+  const char* path = std::getenv("PATH");
+  for (std::string_view rest = path ? path : ""; !rest.empty();) {
+    const auto colon = std::min(rest.find(':'), rest.size());
+    // An empty entry is the working directory, which a test never means.
+    if (colon > 0) {
+      if (const fs::path found = fs::path(rest.substr(0, colon)) / name; executable(found))
+        return found;
+    }
+    rest.remove_prefix(std::min(colon + 1, rest.size()));
+  }
+  const char* required = std::getenv("QUILLBEAM_REQUIRE_BUS_TOOLS");
+  if (required && std::string_view(required) == "1") throw failure(busToolMissing(name));
+  return std::nullopt;
+}
 
 PrivateBus::PrivateBus(BusDaemon daemon) : root_(makeRoot()), servicesDir_(root_ / "services") {
   const fs::path socket = root_ / "bus";
   address_ = "unix:path=" + socket.native();
   try {
-    if (daemon == BusDaemon::DbusBroker) {
+    const auto broker = daemon == BusDaemon::DbusBroker ? busTool("dbus-broker") : std::nullopt;
+    if (daemon == BusDaemon::DbusBroker && !broker) skipCurrentTest(busToolMissing("dbus-broker"));
+    if (broker) {
       int pair[2];
       if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0)
         throw failure("socketpair");
-      pid_ = spawn(
-          {"dbus-broker", "--controller", "3", "--machine-id", "0123456789abcdef0123456789abcdef"},
-          pair[1]);
+      pid_ = spawn({broker->c_str(), "--controller", "3", "--machine-id",
+                    "0123456789abcdef0123456789abcdef"},
+                   pair[1]);
       ::close(pair[1]);
       int r = sd_bus_new(&controller_);
       if (r >= 0) r = sd_bus_set_fd(controller_, pair[0], pair[0]);

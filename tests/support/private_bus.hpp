@@ -3,6 +3,7 @@
 #include <sys/types.h>
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -13,6 +14,16 @@ namespace quillbeam::testing {
 // The two bus daemons of Linux desktops.
 enum class BusDaemon { DbusDaemon, DbusBroker };
 
+// Where the test-only bus program `name` (dbus-broker, xdg-dbus-proxy) is: the copy that
+// scripts/fetch-bus-tools.sh put in QUILLBEAM_BUS_TOOLS_DIR, else one on PATH. Their
+// packages are never installed for the tests: Debian's dbus-broker would become the
+// machine's bus. Absent when neither exists; with QUILLBEAM_REQUIRE_BUS_TOOLS=1 in the
+// environment (CI) it throws instead, so a missing program fails the run, never skips it.
+std::optional<std::filesystem::path> busTool(std::string_view name);
+
+// Why a test that needs `name` was skipped.
+std::string busToolMissing(std::string_view name);
+
 // A throwaway session bus: a real daemon with its own configuration, socket and service
 // directory in a fresh temporary directory. It never touches the user's own bus. Either
 // way it listens on scratchDir()/bus. The daemon is stopped and the directory removed on
@@ -22,7 +33,9 @@ class PrivateBus {
   // Starts the daemon and waits (up to 10 s) for it to listen; throws std::runtime_error
   // when it cannot be started. dbus-broker runs without its launcher: we hand it the
   // listening socket and an allow-all policy over its controller socket, so it offers no
-  // activation (writeService and reload need dbus-daemon).
+  // activation (writeService and reload need dbus-daemon). Where busTool finds no
+  // dbus-broker, the current test is skipped (from a fixture's constructor gtest then runs
+  // none of it) and a dbus-daemon stands in, so that the rest of the fixture can be built.
   explicit PrivateBus(BusDaemon daemon = BusDaemon::DbusDaemon);
   ~PrivateBus();
   PrivateBus(const PrivateBus&) = delete;

@@ -66,8 +66,10 @@ std::string unregisterFlatpak(const FlatpakApp& app, bool dryRun) {
                               "removing " + app.grantMarker.string());
     }
   }
-  const bool removed = (removeManifest(app.manifest, dryRun) == RemoveOutcome::removed) |
-                       (removeManifest(app.launcher, dryRun) == RemoveOutcome::removed);
+  // Both go, whichever is there.
+  const bool manifestRemoved = removeManifest(app.manifest, dryRun) == RemoveOutcome::removed;
+  const bool launcherRemoved = removeManifest(app.launcher, dryRun) == RemoveOutcome::removed;
+  const bool removed = manifestRemoved || launcherRemoved;
   if (!dryRun) {
     // Folders made for the files go with them, up to ~/.var when nothing else is there;
     // Flatpak makes them again as it needs them, and a browser's own are never empty.

@@ -19,24 +19,39 @@ constexpr std::array<std::string_view, 1> vivaldi{"/opt/vivaldi"};
 
 // Every Chrome channel reads /etc/opt/chrome, every Edge channel /etc/opt/edge. Brave and
 // Vivaldi document no system-wide folder, so they are registered per user only.
-constexpr std::array<BrowserLocation, 9> table{{
+constexpr std::array<BrowserLocation, 10> table{{
     {"google-chrome", "Google Chrome", "Google Chrome", "google-chrome",
-     "/etc/opt/chrome/native-messaging-hosts", chromeStable, "com.google.Chrome", ""},
+     "/etc/opt/chrome/native-messaging-hosts", chromeStable, "com.google.Chrome", "google-chrome",
+     ""},
     {"google-chrome-beta", "Google Chrome Beta", "Google Chrome", "google-chrome-beta",
-     "/etc/opt/chrome/native-messaging-hosts", chromeBeta, "", ""},
+     "/etc/opt/chrome/native-messaging-hosts", chromeBeta, "", "", ""},
     {"google-chrome-unstable", "Google Chrome Dev", "Google Chrome", "google-chrome-unstable",
-     "/etc/opt/chrome/native-messaging-hosts", chromeUnstable, "com.google.ChromeDev", ""},
+     "/etc/opt/chrome/native-messaging-hosts", chromeUnstable, "com.google.ChromeDev",
+     "google-chrome-unstable", ""},
     {"chromium", "Chromium", "Chromium", "chromium", "/etc/chromium/native-messaging-hosts",
-     chromium, "org.chromium.Chromium", "chromium"},
+     chromium, "org.chromium.Chromium", "chromium", "chromium"},
+    // Installed from packages it is Chromium to the system: the same folders.
+    {"ungoogled-chromium",
+     "ungoogled Chromium",
+     "Chromium",
+     "",
+     "",
+     {},
+     "io.github.ungoogled_software.ungoogled_chromium",
+     "chromium",
+     ""},
     {"brave", "Brave", "Brave", "BraveSoftware/Brave-Browser", "", brave, "com.brave.Browser",
-     "brave"},
+     "BraveSoftware/Brave-Browser", "brave"},
     {"microsoft-edge", "Microsoft Edge", "Microsoft Edge", "microsoft-edge",
-     "/etc/opt/edge/native-messaging-hosts", edgeStable, "com.microsoft.Edge", ""},
+     "/etc/opt/edge/native-messaging-hosts", edgeStable, "com.microsoft.Edge", "microsoft-edge",
+     ""},
     {"microsoft-edge-beta", "Microsoft Edge Beta", "Microsoft Edge", "microsoft-edge-beta",
-     "/etc/opt/edge/native-messaging-hosts", edgeBeta, "", ""},
+     "/etc/opt/edge/native-messaging-hosts", edgeBeta, "", "", ""},
     {"microsoft-edge-dev", "Microsoft Edge Dev", "Microsoft Edge", "microsoft-edge-dev",
-     "/etc/opt/edge/native-messaging-hosts", edgeDev, "com.microsoft.EdgeDev", ""},
-    {"vivaldi", "Vivaldi", "Vivaldi", "vivaldi", "", vivaldi, "com.vivaldi.Vivaldi", "vivaldi"},
+     "/etc/opt/edge/native-messaging-hosts", edgeDev, "com.microsoft.EdgeDev", "microsoft-edge-dev",
+     ""},
+    {"vivaldi", "Vivaldi", "Vivaldi", "vivaldi", "", vivaldi, "com.vivaldi.Vivaldi", "vivaldi",
+     "vivaldi"},
 }};
 
 }  // namespace

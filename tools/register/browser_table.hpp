@@ -15,14 +15,17 @@ struct BrowserLocation {
   // The browser family as the app catalog names it ("Google Chrome" for every channel).
   std::string_view catalogName;
   // The profile folder under $XDG_CONFIG_HOME; manifests go in its NativeMessagingHosts.
+  // Empty for a browser known only as a Flatpak (installed otherwise, it is another row).
   std::string_view configFolder;
   // The folder every user's browser reads, or empty when the vendor documents none.
   std::string_view systemFolder;
   // Folders whose presence shows the browser is installed from packages (any one of them).
   std::span<const std::string_view> installFolders;
-  // The Flatpak application ID (~/.var/app/<id>) or the Snap name (~/snap/<name>) of a
-  // sandboxed install; empty when there is none.
+  // The Flatpak application ID on Flathub, empty when there is none, and the profile
+  // folder that Flatpak uses under ~/.var/app/<id>/config.
   std::string_view flatpakID;
+  std::string_view flatpakConfigFolder;
+  // The Snap name (~/snap/<name>), empty when there is none.
   std::string_view snapName;
 };
 

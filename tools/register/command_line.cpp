@@ -80,6 +80,8 @@ ParseResult parseCommandLine(const std::vector<std::string_view>& arguments) {
       options.dryRun = true;
     } else if (name == "--system") {
       options.system = true;
+    } else if (name == letFlatpakOption) {
+      options.letFlatpakRunHostPrograms = true;
     } else if (name == "--browser") {
       if (!findBrowser(value)) {
         return UsageError{"unknown browser \"" + std::string(value) +
@@ -138,8 +140,23 @@ Options:
   --dry-run            Print what would be written or removed; change nothing.
   -h, --help           Show this text.
 
-Browsers installed as a Flatpak or a Snap run in a sandbox and cannot start a
-host outside it; they are reported and left alone.
+  --let-flatpak-browsers-run-any-host-program
+                       Register for browsers installed as a Flatpak, too.
+                       Inside their sandbox they can start the bridge only
+                       through flatpak-spawn --host, which needs permission to
+                       talk to org.freedesktop.Flatpak - and that permission
+                       lets the browser run ANY program on this computer as
+                       you, outside its sandbox. With this option, a Flatpak
+                       browser that lacks it is given it, by
+                         flatpak override --user \
+                           --talk-name=org.freedesktop.Flatpak APP-ID
+                       and --uninstall takes it back. Without it, such a
+                       browser is left alone and the command is shown.
+
+A Flatpak browser gets its manifest in ~/.var/app/APP-ID/config/, naming a
+launcher in ~/.var/app/APP-ID/quillbeam/ that runs the installed bridge on the
+host. A browser installed as a Snap cannot start a program outside the snap at
+all; it is reported and left alone.
 
 To check, look at the file a line names, e.g.
   cat ~/.config/chromium/NativeMessagingHosts/com.quillbeam.companion.json
@@ -149,6 +166,9 @@ registered; 2 for a mistake in the command line or the bridge path.
 
 Environment:
   XDG_CONFIG_HOME                  where the per-user browser folders live
+  FLATPAK_USER_DIR, XDG_DATA_HOME  the user's Flatpak installation (default
+                                   ~/.local/share/flatpak)
+  FLATPAK_SYSTEM_DIR               the system's (default /var/lib/flatpak)
   QUILLBEAM_REGISTER_SYSTEM_ROOT   a folder standing in for / when looking for
                                    installed browsers and folders for all users
                                    (for tests)

@@ -14,6 +14,9 @@ struct Options {
   bool uninstall = false;
   bool dryRun = false;
   bool system = false;
+  // The user agrees that Flatpak browsers lacking it get the permission to start programs
+  // outside their sandbox (which lets them start any program).
+  bool letFlatpakRunHostPrograms = false;
   // --browser values, validated against the browser table, without repeats.
   std::vector<std::string> browsers;
   // --user-data-dir values, as given.
@@ -32,6 +35,9 @@ struct UsageError {
 };
 
 using ParseResult = std::variant<Options, ShowHelp, UsageError>;
+
+// The option by which the user agrees to that: its name says what it lets happen.
+inline constexpr char letFlatpakOption[] = "--let-flatpak-browsers-run-any-host-program";
 
 // Reads the arguments after the program name. Accepts "--name value" and "--name=value".
 ParseResult parseCommandLine(const std::vector<std::string_view>& arguments);

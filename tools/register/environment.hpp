@@ -14,6 +14,11 @@ struct Environment {
   // Prefixed to every system folder: "/" normally, a scratch folder in tests
   // ($QUILLBEAM_REGISTER_SYSTEM_ROOT).
   std::filesystem::path systemRoot;
+  // The user's and the system's Flatpak installations: $FLATPAK_USER_DIR, else
+  // flatpak under $XDG_DATA_HOME (default ~/.local/share); $FLATPAK_SYSTEM_DIR, else
+  // /var/lib/flatpak under systemRoot. Flatpak itself resolves them the same way.
+  std::filesystem::path flatpakUserDir;
+  std::filesystem::path flatpakSystemDir;
   // The folder of the running executable, where the installed bridge sits beside it.
   std::filesystem::path toolDirectory;
 

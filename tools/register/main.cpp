@@ -12,6 +12,8 @@
 #include "bridge_path.hpp"
 #include "command_line.hpp"
 #include "environment.hpp"
+#include "flatpak_registration.hpp"
+#include "host_launcher.hpp"
 #include "manifest_file.hpp"
 #include "quillbeam/wire/companion_protocol.hpp"
 #include "quillbeam/wire/native_host_manifest.hpp"
@@ -69,14 +71,16 @@ int run(const Options& options) {
   const Environment environment = Environment::fromProcess();
 
   std::string manifest;
+  std::filesystem::path bridgePath;
   if (!options.uninstall) {
     auto bridge = checkBridge(options.bridge, environment.toolDirectory);
     if (const auto* problem = std::get_if<BridgeProblem>(&bridge)) {
       complain(problem->message);
       return exitUsage;
     }
+    bridgePath = std::get<std::filesystem::path>(bridge);
     try {
-      manifest = manifestText(options, std::get<std::filesystem::path>(bridge));
+      manifest = manifestText(options, bridgePath);
     } catch (const std::exception&) {
       complain("the bridge path is not valid UTF-8 text, which a manifest cannot hold");
       return exitUsage;
@@ -86,11 +90,28 @@ int run(const Options& options) {
   const Plan plan = planSteps(options, environment);
   bool failed = false;
   bool wrote = false;
+  std::string flatpakFilesShown;
   for (const Step& step : plan.steps) {
     std::string text;
     if (!step.manifest) {
       text = step.skipReason;
       failed = failed || step.failed;
+    } else if (step.flatpak) {
+      try {
+        if (options.uninstall) {
+          text = unregisterFlatpak(*step.flatpak, options.dryRun);
+        } else {
+          const FlatpakFilesText files{launcherText(bridgePath),
+                                       manifestText(options, step.flatpak->launcher)};
+          text = registerFlatpak(*step.flatpak, files, options.dryRun);
+          flatpakFilesShown += "\nFor " + step.label + ", the launcher " +
+                               step.flatpak->launcher.string() + ":\n" + files.launcher +
+                               "and the manifest:\n" + files.manifest;
+        }
+      } catch (const std::exception& error) {
+        text = failureText(error);
+        failed = true;
+      }
     } else {
       const std::string path = step.manifest->string();
       try {
@@ -127,6 +148,7 @@ int run(const Options& options) {
     }
   }
   if (options.dryRun && wrote) std::cout << "\nThe manifest:\n" << manifest;
+  if (options.dryRun) std::cout << flatpakFilesShown;
   std::cout.flush();
   if (!std::cout) return exitFailure;
   return failed ? exitFailure : 0;

@@ -19,8 +19,9 @@ namespace fs = std::filesystem;
 // A manifest is a few hundred bytes; anything much larger is not one of ours.
 constexpr off_t maxManifestSize = 1 << 20;
 
-// The current content of `file` when it is a regular file of sensible size, else nothing.
-std::optional<std::string> currentContent(const fs::path& file) {
+}  // namespace
+
+std::optional<std::string> readRegularFile(const fs::path& file) {
   const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
   if (fd < 0) return std::nullopt;
   std::optional<std::string> content;
@@ -40,10 +41,14 @@ std::optional<std::string> currentContent(const fs::path& file) {
   return content;
 }
 
-bool readableByAll(const fs::path& file) {
+namespace {
+
+// Whether `file` can be read and run by whom `mode` lets.
+bool hasAccessOf(const fs::path& file, mode_t mode) {
   std::error_code ec;
+  const auto wanted = fs::perms(mode & 0555);
   const auto perms = fs::status(file, ec).permissions();
-  return !ec && (perms & fs::perms::others_read) != fs::perms::none;
+  return !ec && (perms & wanted) == wanted;
 }
 
 // Creates the missing folders above `file` readable by everyone whatever the umask, so
@@ -64,19 +69,18 @@ void createFolders(const fs::path& folder) {
 
 }  // namespace
 
-WriteOutcome writeManifest(const fs::path& file, std::string_view bytes, bool dryRun) {
+WriteOutcome writeManifest(const fs::path& file, std::string_view bytes, bool dryRun, mode_t mode) {
   std::error_code ec;
   const bool exists = fs::exists(fs::symlink_status(file, ec));
   if (exists && fs::is_directory(fs::symlink_status(file, ec))) {
     throw std::system_error(EISDIR, std::generic_category(), file.string());
   }
-  if (exists && currentContent(file) == bytes && readableByAll(file)) {
+  if (exists && readRegularFile(file) == bytes && hasAccessOf(file, mode)) {
     return WriteOutcome::unchanged;
   }
   if (!dryRun) {
     createFolders(file.parent_path());
-    // Readable by every user's browser, also for a system-wide registration.
-    SharedFiles::writeFileAtomically(file, bytes, 0644);
+    SharedFiles::writeFileAtomically(file, bytes, mode);
   }
   return exists ? WriteOutcome::replaced : WriteOutcome::created;
 }
@@ -95,6 +99,14 @@ RemoveOutcome removeManifest(const fs::path& file, bool dryRun) {
   // Other hosts' manifests keep the folder; an empty one goes with ours.
   ::rmdir(file.parent_path().c_str());
   return RemoveOutcome::removed;
+}
+
+void removeEmptyFolders(const fs::path& folder, const fs::path& last) {
+  const auto relative = folder.lexically_relative(last);
+  if (relative.empty() || *relative.begin() == "..") return;
+  for (fs::path at = folder;; at = at.parent_path()) {
+    if ((::rmdir(at.c_str()) != 0 && errno != ENOENT) || at == last) return;
+  }
 }
 
 }  // namespace quillbeam::Register

@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include "browser_table.hpp"
+#include "flatpak_override.hpp"
+#include "flatpak_permission.hpp"
 
 namespace quillbeam::Register {
 namespace {
@@ -14,32 +16,50 @@ bool isDirectory(const fs::path& path) {
   return fs::is_directory(path, ec);
 }
 
-const char sandboxReason[] =
-    "skipped: a browser installed as a %s runs in a sandbox and cannot start a native "
-    "messaging host outside it; install %s from your distribution's or the vendor's "
-    "packages to use it with Quillbeam";
-
-std::string sandboxSkip(std::string_view kind, std::string_view browser) {
-  std::string text = sandboxReason;
-  text.replace(text.find("%s"), 2, kind);
-  text.replace(text.find("%s"), 2, browser);
-  return text;
+bool present(const fs::path& path) {
+  std::error_code ec;
+  return fs::exists(fs::symlink_status(path, ec));
 }
 
-// One skip line per sandboxed install of `browser` found in the home folder.
-std::vector<Step> sandboxedInstalls(const BrowserLocation& browser,
+// Strict confinement lets a snap start only programs inside it; no Snap interface opens
+// that to a program installed outside, so no manifest can help.
+std::string snapReason(const BrowserLocation& browser) {
+  const std::string name(browser.displayName);
+  std::string text = "skipped: the Snap's confinement lets " + name +
+                     " start only programs that come inside the snap, so it cannot start the "
+                     "bridge, which is installed outside it, and no Snap permission changes "
+                     "that; to use " +
+                     name +
+                     " with Quillbeam, install it from your distribution's or the vendor's "
+                     "packages";
+  if (!browser.flatpakID.empty()) {
+    text += ", or as a Flatpak (flatpak install flathub " + std::string(browser.flatpakID) + ")";
+  }
+  return text + ", then run quillbeam-register again";
+}
+
+std::string consentReason(const BrowserLocation& browser, const FlatpakApp& app) {
+  const std::string name(browser.displayName);
+  return "not registered: in its Flatpak sandbox " + name +
+         " can start the bridge only through flatpak-spawn --host, which needs its permission "
+         "to talk to " +
+         hostCommandBusName + ", and that permission lets " + name +
+         " run any program on this computer as you, outside the sandbox. If you accept that, "
+         "run quillbeam-register again with " +
+         letFlatpakOption +
+         ", or give the permission yourself and run quillbeam-register again:\n    " +
+         commandLine(hostProgramsOverride(app.id, true));
+}
+
+// The Flatpak of `browser` to work on: the installed one, or for removal one where this
+// tool left files even if the browser has gone since.
+std::optional<FlatpakApp> flatpakOf(const BrowserLocation& browser, const Options& options,
                                     const Environment& environment) {
-  std::vector<Step> found;
-  if (!browser.flatpakID.empty() &&
-      isDirectory(environment.home / ".var" / "app" / browser.flatpakID)) {
-    found.push_back(Step::skipped(std::string(browser.displayName) + " (Flatpak)",
-                                  sandboxSkip("Flatpak", browser.displayName)));
-  }
-  if (!browser.snapName.empty() && isDirectory(environment.home / "snap" / browser.snapName)) {
-    found.push_back(Step::skipped(std::string(browser.displayName) + " (Snap)",
-                                  sandboxSkip("Snap", browser.displayName)));
-  }
-  return found;
+  auto app = findFlatpak(browser, environment);
+  if (app || !options.uninstall || browser.flatpakID.empty()) return app;
+  FlatpakApp files = flatpakFiles(browser, environment);
+  if (isDirectory(files.toolFolder) || present(files.manifest)) return files;
+  return std::nullopt;
 }
 
 fs::path manifestIn(const fs::path& hostsFolder) {
@@ -92,29 +112,52 @@ void planSystem(const Options& options, const Environment& environment, Plan& pl
 
 void planPerUser(const Options& options, const Environment& environment, Plan& plan) {
   bool found = false;
+  std::vector<size_t> refusals;
   for (const auto& browser : browserLocations()) {
     const bool explicitly = chosen(options, browser);
     if (!options.browsers.empty() && !explicitly) continue;
+    const std::string name(browser.displayName);
+    const bool hasFolder = !browser.configFolder.empty();
     const fs::path profile = environment.configHome / browser.configFolder;
     // A browser installed from packages but never started has no profile yet; its folder
     // is made now and the browser fills in the rest on first start.
-    const bool detected =
-        isDirectory(profile) || (!options.uninstall && installed(browser, environment));
-    // Removal never touches sandboxes: nothing was ever written there.
-    std::vector<Step> sandboxes =
-        options.uninstall ? std::vector<Step>{} : sandboxedInstalls(browser, environment);
-    const bool onlySandboxed = !detected && !sandboxes.empty();
+    const bool detected = hasFolder && (isDirectory(profile) ||
+                                        (!options.uninstall && installed(browser, environment)));
+    const auto flatpak = flatpakOf(browser, options, environment);
+    // Removal never touches a snap: nothing was ever written there.
+    const bool snap = !options.uninstall && !browser.snapName.empty() &&
+                      isDirectory(environment.home / "snap" / browser.snapName);
 
-    if (detected || (explicitly && !onlySandboxed)) {
-      plan.steps.push_back(Step::target(std::string(browser.displayName),
-                                        manifestIn(profile / "NativeMessagingHosts")));
+    if (detected || (explicitly && hasFolder && !flatpak && !snap)) {
+      plan.steps.push_back(Step::target(name, manifestIn(profile / "NativeMessagingHosts")));
       found = true;
     }
-    for (auto& sandbox : sandboxes) {
-      // Asked for by name and not installed any other way: nothing the user wanted is done.
-      sandbox.failed = explicitly && onlySandboxed;
-      plan.steps.push_back(std::move(sandbox));
+    if (flatpak) {
+      found = true;
+      if (options.uninstall || flatpak->mayStartHostPrograms || options.letFlatpakRunHostPrograms) {
+        plan.steps.push_back(Step::flatpakTarget(name + " (Flatpak)", *flatpak));
+      } else {
+        refusals.push_back(plan.steps.size());
+        plan.steps.push_back(
+            Step::skipped(name + " (Flatpak)", consentReason(browser, *flatpak), explicitly));
+      }
+    } else if (explicitly && !hasFolder) {
+      plan.steps.push_back(Step::skipped(
+          name,
+          "skipped: found no Flatpak of it (" + std::string(browser.flatpakID) +
+              "); installed from other packages it uses Chromium's folders: --browser chromium",
+          !options.uninstall));
     }
+    if (snap) {
+      // Asked for by name and not installed any other way: nothing the user wanted is done.
+      plan.steps.push_back(Step::skipped(name + " (Snap)", snapReason(browser),
+                                         explicitly && !detected && !flatpak));
+    }
+  }
+  // Nothing could be registered at all: then a refusal is a failure too.
+  if (std::none_of(plan.steps.begin(), plan.steps.end(),
+                   [](const Step& step) { return step.manifest.has_value(); })) {
+    for (size_t at : refusals) plan.steps[at].failed = true;
   }
   if (!found && options.browsers.empty()) plan.searchedWithoutResult = environment.configHome;
 }

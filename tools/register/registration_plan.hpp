@@ -7,6 +7,7 @@
 
 #include "command_line.hpp"
 #include "environment.hpp"
+#include "flatpak_app.hpp"
 
 namespace quillbeam::Register {
 
@@ -22,12 +23,18 @@ struct Step {
   std::string skipReason;
   // A skip that leaves undone something the user explicitly asked for.
   bool failed = false;
+  // For a browser in a Flatpak: its files, launcher and permission besides the manifest.
+  std::optional<FlatpakApp> flatpak;
 
   static Step target(std::string label, std::filesystem::path manifest) {
-    return Step{std::move(label), std::move(manifest), {}, false};
+    return Step{std::move(label), std::move(manifest), {}, false, std::nullopt};
   }
   static Step skipped(std::string label, std::string reason, bool failed = false) {
-    return Step{std::move(label), std::nullopt, std::move(reason), failed};
+    return Step{std::move(label), std::nullopt, std::move(reason), failed, std::nullopt};
+  }
+  static Step flatpakTarget(std::string label, FlatpakApp app) {
+    std::filesystem::path manifest = app.manifest;
+    return Step{std::move(label), std::move(manifest), {}, false, std::move(app)};
   }
 };
 

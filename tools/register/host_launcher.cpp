@@ -1,0 +1,16 @@
+#include "host_launcher.hpp"
+
+#include "shell_word.hpp"
+
+namespace quillbeam::Register {
+
+std::string launcherText(const std::filesystem::path& bridge) {
+  // --watch-bus: should the browser kill the launcher, the bridge on the host ends with it.
+  return "#!/bin/sh\n"
+         "# Written by quillbeam-register for a browser in a Flatpak sandbox: starts the\n"
+         "# Quillbeam bridge outside the sandbox. quillbeam-register --uninstall removes it.\n"
+         "exec flatpak-spawn --watch-bus --host " +
+         shellWord(bridge.string()) + " \"$@\"\n";
+}
+
+}  // namespace quillbeam::Register

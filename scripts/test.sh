@@ -54,6 +54,11 @@ else
   failed+=(ci-build)
 fi
 
+# The Debian packages from a release build: contents, lintian, and (as root) install and
+# purge on this machine.
+step "package"
+scripts/check-package.sh || failed+=(package)
+
 if build asan; then
   step "tests: asan"
   ctest --preset asan || failed+=(asan)

@@ -96,6 +96,9 @@ void OwnedNames::closed() {
   for (auto& [name, entry] : names_) {
     if (entry.owned) {
       entry.owned = false;
+      // NameAcquired may have come before the reply to our request, which is now an
+      // error made here: the loss is all there is to tell.
+      entry.request = 0;
       loop_.post([self = std::weak_ptr(self_), watch = entry.watch] {
         if (self.lock()) watch(NameState::Lost, "the bus connection closed");
       });

@@ -145,6 +145,8 @@ std::optional<std::string> managerPathWithin(std::string_view cgroupPath, uid_t 
     prefix += '/';
     prefix += part;
     if (part == userUnit) return prefix;
+    // Another user's manager is never ours, whatever lies below it.
+    if (part.starts_with("user@") && part.ends_with(".service")) return std::nullopt;
   }
   return besideAppSlice;
 }

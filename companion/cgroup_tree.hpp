@@ -42,7 +42,8 @@ std::optional<std::string> unifiedCgroupPath(std::string_view procCgroup);
 
 // The cgroup path of the user manager that `cgroupPath` lies in: the ancestor named
 // user@<uid>.service, else the parent of an app.slice ancestor (a manager in a container
-// or nested session that is not named after the user), else nothing.
+// or nested session that is not named after the user), else nothing. Nothing below
+// another user's manager is ours.
 std::optional<std::string> managerPathWithin(std::string_view cgroupPath, uid_t uid);
 
 struct TreeSources {

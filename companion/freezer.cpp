@@ -7,6 +7,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <csignal>
@@ -73,6 +74,14 @@ ShieldResult setFrozen(const fs::path& directory, bool freeze) {
   const std::string shown = directory.string();
   if (!isPlainAbsolute(directory) || !isServiceOrScopeName(directory.filename().string())) {
     return refused(shown + " is not the directory of a service or scope unit");
+  }
+  // Only an app's unit: one that sits in a slice under an app.slice. The user's manager
+  // (user@<uid>.service), session scopes and system services are units too.
+  const fs::path parent = directory.parent_path();
+  const bool inAppSlice = std::any_of(parent.begin(), parent.end(),
+                                      [](const fs::path& part) { return part == "app.slice"; });
+  if (!inAppSlice || !parent.filename().string().ends_with(".slice")) {
+    return refused(shown + " is not a unit in an app.slice");
   }
   UniqueFd dir(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW));
   if (!dir) {

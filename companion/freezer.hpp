@@ -24,7 +24,8 @@ struct ShieldResult {
 };
 
 // Refuses a cgroup directory that is not an absolute plain path to a directory on a
-// cgroup2 mount named like a service or scope, or that holds this process. For
+// cgroup2 mount, named like a service or scope, in a slice under an app.slice, or that
+// holds this process. For
 // processes: those gone (or whose pid now names a later process) are skipped; one of
 // another user, or this process, refuses the whole target, and any already stopped are
 // continued again, so that a refusal leaves nothing stopped.

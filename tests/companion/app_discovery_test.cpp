@@ -1,0 +1,74 @@
+#include "companion/app_discovery.hpp"
+
+#include <gtest/gtest.h>
+
+#include "fake_system.hpp"
+
+namespace quillbeam::companion {
+namespace {
+
+using testing::fakeProcess;
+using testing::fakeUnit;
+using testing::TempDir;
+namespace fs = std::filesystem;
+
+// A user's manager laid out as a GNOME session makes it, with one of each kind of unit
+// and process that discovery must take or leave.
+TEST(AppDiscovery, ListsTheUsersAppUnitsAndKnownProcessesOnly) {
+  TempDir root;
+  const uid_t uid = ::getuid();
+  const std::string manager = "/user.slice/user@" + std::to_string(uid) + ".service";
+  const std::string apps = manager + "/app.slice";
+  const fs::path cg = root.path() / "cg";
+  const fs::path proc = root.path() / "proc";
+  const auto dir = [&](const std::string& cgroup) { return cg / cgroup.substr(1); };
+
+  fakeUnit(dir(apps + "/app-gnome-com.discordapp.Discord-100.scope"), true);
+  fakeUnit(dir(apps + "/app-flatpak-com.spotify.Client-200.scope"), true, true);
+  fakeUnit(dir(apps + "/app-org.mozilla.firefox-300.scope"), false);  // empty
+  fakeUnit(dir(apps + "/app-org.gnome.Terminal.slice/gnome-terminal-server.service"), true);
+  fakeUnit(dir(apps + "/app-org.gnome.Terminal.slice/vte-spawn-abc.scope"), true);
+  fakeUnit(dir(apps + "/app-gnome.slice/app-gnome-org.example.Game-5.scope"), true);
+  fakeUnit(dir(apps + "/dbus.service"), true);
+  fakeUnit(dir(apps + "/app-quillbeam-9.scope"), true);  // the companion's own
+  fakeUnit(dir(manager + "/session.slice/org.gnome.Shell@wayland.service"), true);
+
+  const std::string terminal = apps + "/app-org.gnome.Terminal.slice/vte-spawn-abc.scope";
+  fakeProcess(proc, 40, "spotify", terminal);
+  fakeProcess(proc, 41, "spotify", terminal);
+  fakeProcess(proc, 42, "Discord", apps + "/app-gnome-com.discordapp.Discord-100.scope");
+  fakeProcess(proc, 45, "slack", terminal);  // ourselves
+  fakeProcess(proc, 46, "bash", terminal);
+  fakeProcess(proc, 47, "steam", "/user.slice/session-2.scope", 'T');
+  fakeProcess(proc, 48, "quillbeam_bridge", terminal);
+  if (uid == 0) {
+    fakeProcess(proc, 43, "vlc", terminal);
+    ASSERT_EQ(::chown((proc / "43").c_str(), 4242, 4242), 0);
+  }
+
+  Cgroup2Mount mount{cg, "/"};
+  CgroupTree tree{mount, dir(manager), dir(apps), dir(apps + "/app-quillbeam-9.scope")};
+  const auto unit = [&](const std::string& path) { return ShieldTarget::cgroup(dir(apps + path)); };
+  const std::vector<RunningApp> expected{
+      {"com.hnc.Discord", "Discord", "com.discordapp.Discord",
+       unit("/app-gnome-com.discordapp.Discord-100.scope"), false},
+      {"com.spotify.client", "Spotify", "com.spotify.Client",
+       unit("/app-flatpak-com.spotify.Client-200.scope"), true},
+      {"com.spotify.client", "Spotify", "spotify",
+       ShieldTarget::processes({{40, 1040}, {41, 1041}}), false},
+      {"com.valvesoftware.steam", "Steam", "steam", ShieldTarget::processes({{47, 1047}}), true},
+      {"org.example.Game", "Game", "org.example.Game",
+       unit("/app-gnome.slice/app-gnome-org.example.Game-5.scope"), false},
+      {"org.gnome.Terminal", "Terminal", "org.gnome.Terminal",
+       unit("/app-org.gnome.Terminal.slice/gnome-terminal-server.service"), false},
+  };
+  EXPECT_EQ(AppDiscovery(tree, proc, uid, 45).scan(), expected);
+
+  // Without a tree only the processes are found, wherever they run.
+  const auto processesOnly = AppDiscovery(std::nullopt, proc, uid, 45).scan();
+  ASSERT_EQ(processesOnly.size(), 3u);
+  EXPECT_EQ(processesOnly[0].target, ShieldTarget::processes({{42, 1042}}));
+}
+
+}  // namespace
+}  // namespace quillbeam::companion

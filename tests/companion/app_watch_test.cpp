@@ -1,0 +1,63 @@
+#include "companion/app_watch.hpp"
+
+#include <gtest/gtest.h>
+
+#include "fake_system.hpp"
+#include "platform/loop_driver.hpp"
+#include "throwaway_cgroup.hpp"
+
+namespace quillbeam::companion {
+namespace {
+
+using platform::testing::runUntil;
+using testing::fakeUnit;
+namespace fs = std::filesystem;
+
+struct Counted {
+  int calls = 0;
+  std::function<void()> callback() {
+    return [this] { ++calls; };
+  }
+};
+
+TEST(AppWatch, NoticesUnitsInSubSlicesAndAppSliceAppearingLate) {
+  testing::TempDir root;
+  const fs::path manager = root.path() / "user@0.service";
+  fs::create_directories(manager);
+  platform::EventLoop loop;
+  Counted seen;
+  AppWatch watch(loop, manager, manager / "app.slice", seen.callback());
+
+  fs::create_directories(manager / "other.slice");  // not ours to report
+  fs::create_directory(manager / "app.slice");
+  ASSERT_TRUE(runUntil(loop, [&] { return seen.calls == 1; }));
+  fs::create_directory(manager / "app.slice/app-gnome.slice");
+  ASSERT_TRUE(runUntil(loop, [&] { return seen.calls == 2; }));
+  const fs::path unit = manager / "app.slice/app-gnome.slice/app-gnome-x-1.scope";
+  fakeUnit(unit, true);  // a mkdir and writes, seen in one batch or more
+  ASSERT_TRUE(runUntil(loop, [&] { return seen.calls >= 3; }));
+  const int before = seen.calls;
+  testing::writeFile(unit / "cgroup.events", "populated 0\nfrozen 0\n");
+  ASSERT_TRUE(runUntil(loop, [&] { return seen.calls > before; }));
+  fs::remove_all(unit);
+  ASSERT_TRUE(runUntil(loop, [&] { return seen.calls > before + 1; }));
+}
+
+// cgroupfs itself: a unit appearing, then its last process exiting (populated 0).
+TEST(AppWatch, NoticesARealUnitAndItsLastProcessEnding) {
+  testing::ThrowawayCgroup cgroups;
+  if (!cgroups.why().empty()) GTEST_SKIP() << cgroups.why();
+  platform::EventLoop loop;
+  Counted seen;
+  AppWatch watch(loop, cgroups.tree().managerRoot, cgroups.tree().appSlice, seen.callback());
+  const fs::path unit = cgroups.unit("app-org.videolan.VLC-7.scope");
+  ASSERT_TRUE(runUntil(loop, [&] { return seen.calls >= 1; }));
+  const pid_t pid = cgroups.start("/bin/sleep", {"1000"}, unit);
+  ASSERT_TRUE(runUntil(loop, [&] { return seen.calls >= 2; }));
+  const int before = seen.calls;
+  cgroups.end(pid);
+  EXPECT_TRUE(runUntil(loop, [&] { return seen.calls > before; }));
+}
+
+}  // namespace
+}  // namespace quillbeam::companion

@@ -1,0 +1,57 @@
+#pragma once
+
+// Throwaway trees that stand for /proc and a cgroup hierarchy, for tests that need no
+// root: each directory and file is what the kernel would show for the part under test.
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+namespace quillbeam::companion::testing {
+
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "qb-companion-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) std::abort();
+    path_ = pattern;
+  }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  ~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+inline void writeFile(const std::filesystem::path& path, const std::string& text) {
+  std::filesystem::create_directories(path.parent_path());
+  std::ofstream(path) << text;
+}
+
+// A unit directory as cgroupfs shows it.
+inline void fakeUnit(const std::filesystem::path& dir, bool populated, bool frozen = false) {
+  writeFile(dir / "cgroup.events", std::string("populated ") + (populated ? "1" : "0") +
+                                       "\nfrozen " + (frozen ? "1" : "0") + "\n");
+  writeFile(dir / "cgroup.freeze", frozen ? "1\n" : "0\n");
+}
+
+// /proc/<pid> with the files discovery reads; the directory's owner is the process's uid.
+inline void fakeProcess(const std::filesystem::path& proc, int pid, const std::string& exe,
+                        const std::string& cgroup, char state = 'S') {
+  const auto dir = proc / std::to_string(pid);
+  std::filesystem::create_directories(dir);
+  std::filesystem::create_symlink("/opt/app/" + exe, dir / "exe");
+  writeFile(dir / "cgroup", "1:name=systemd:/\n0::" + cgroup + "\n");
+  writeFile(dir / "stat", std::to_string(pid) + " (" + exe + ") " + state +
+                              " 1 1 1 0 -1 4194560 0 0 0 0 0 0 0 0 20 0 1 0 " +
+                              std::to_string(1000 + pid) + " 0 0\n");
+}
+
+}  // namespace quillbeam::companion::testing

@@ -192,6 +192,9 @@ INSTANTIATE_TEST_SUITE_P(
              ""},
         Case{"AlreadyRegistered", "config/chromium|+", "+", 0,
              "Chromium: already registered @/config/chromium%\n", "config/chromium%"},
+        Case{"Replaced", "config/chromium|+ --extension-id aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa", "+",
+             0, "Chromium: registered @/config/chromium% (replaced the manifest there)",
+             "config/chromium%"},
         Case{"Uninstall",
              "config/chromium system/usr/lib/chromium|+|+ --system|+ --browser vivaldi",
              "--uninstall", 0, "Chromium: removed|Vivaldi: removed", "system/etc/chromium^"},
@@ -245,6 +248,8 @@ TEST_F(RegisterRun, EveryFlatpakBrowser) {
   EXPECT_EQ(registered, browsers.size()) << again;
   EXPECT_EQ(readFile(calls), grants);
 
+  // Browsers uninstalled first still lose what was written and given for them.
+  fs::remove_all(root / expand("~"));
   ASSERT_EQ(run("--uninstall"), 0);
   EXPECT_EQ(tree(), before);
   EXPECT_EQ(readFile(calls), grants + revokes);

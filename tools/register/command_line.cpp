@@ -138,20 +138,18 @@ Options:
   --uninstall          Remove the manifest instead (from every browser folder
                        where it is found, or from those chosen above).
   --dry-run            Print what would be written or removed; change nothing.
-  -h, --help           Show this text.
-
   --let-flatpak-browsers-run-any-host-program
-                       Register for browsers installed as a Flatpak, too.
-                       Inside their sandbox they can start the bridge only
-                       through flatpak-spawn --host, which needs permission to
-                       talk to org.freedesktop.Flatpak - and that permission
-                       lets the browser run ANY program on this computer as
-                       you, outside its sandbox. With this option, a Flatpak
-                       browser that lacks it is given it, by
+                       Agree that a browser installed as a Flatpak is given
+                       the permission to talk to org.freedesktop.Flatpak, by
                          flatpak override --user \
                            --talk-name=org.freedesktop.Flatpak APP-ID
-                       and --uninstall takes it back. Without it, such a
-                       browser is left alone and the command is shown.
+                       It needs that to start the bridge outside its sandbox
+                       (flatpak-spawn --host), and it lets the browser run
+                       ANY program on this computer as you, outside its
+                       sandbox. Without this option a Flatpak browser that
+                       lacks the permission is left alone and the command is
+                       shown. --uninstall takes back only what this tool gave.
+  -h, --help           Show this text.
 
 A Flatpak browser gets its manifest in ~/.var/app/APP-ID/config/, naming a
 launcher in ~/.var/app/APP-ID/quillbeam/ that runs the installed bridge on the

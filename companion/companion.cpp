@@ -17,6 +17,7 @@
 #include "companion_effects.hpp"
 #include "companion_interface.hpp"
 #include "companion_paths.hpp"
+#include "directory_watch.hpp"
 #include "quillbeam/policy/bridge_alive.hpp"
 #include "quillbeam/policy/policy.hpp"
 #include "quillbeam/session/companion_notification.hpp"
@@ -157,6 +158,17 @@ void Companion::start() {
     rescan();
     decideNow();
   }));
+  try {
+    settingsWatch_ = std::make_unique<DirectoryWatch>(
+        platform_.eventLoop(), files_.settings.parent_path(), [this](std::string_view name) {
+          if (name != files_.settings.filename().string()) return;
+          if (settings_.reload()) decideNow();
+          if (settings_.problem()) log_(*settings_.problem() + "; using the last good settings");
+        });
+  } catch (const std::exception& error) {
+    log_(std::string("cannot watch the settings: ") + error.what() +
+         "; quillbeam tells it of changes");
+  }
   platform_.notifications().addObserver(CompanionNotification::browserState,
                                         [this](const platform::Notification&) {
                                           readLink();
@@ -165,6 +177,9 @@ void Companion::start() {
   readLink();
   rescan();
   decideNow();
+  log_(tree ? "watching the apps under " + tree->appSlice.string() + " (" +
+                  std::to_string(apps_.size()) + " running)"
+            : "watching the apps found by their executable");
 }
 
 void Companion::stop(std::string_view why, int status) {

@@ -19,6 +19,8 @@ namespace quillbeam::companion {
 
 class AppDiscovery;
 class AppWatch;
+class DirectoryWatch;
+class ProcessExitWatch;
 class CompanionEffects;
 class CompanionInterface;
 
@@ -83,6 +85,8 @@ class Companion {
   std::unique_ptr<AppDiscovery> discovery_;
   std::unique_ptr<AppWatch> watch_;
   std::unique_ptr<CompanionInterface> interface_;
+  std::unique_ptr<DirectoryWatch> settingsWatch_;
+  std::unique_ptr<ProcessExitWatch> bridgeWatch_;
   std::vector<RunningApp> apps_;
   Decision decision_;
   platform::UniqueFd timer_;        // the next instant a verdict may change

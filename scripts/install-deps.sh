@@ -22,8 +22,9 @@ demo=(
   libgtest-dev libgmock-dev libbenchmark-dev
   dbus-daemon dbus-bin python3
 )
-# The sanitizer and fuzz builds, formatting, and what the tests call (gdbus).
-development=(clang clang-format libclang-rt-14-dev libglib2.0-bin)
+# The sanitizer and fuzz builds, formatting, what the tests call (gdbus), and the Debian
+# packages' build and check (dpkg-dev, file, lintian).
+development=(clang clang-format libclang-rt-14-dev libglib2.0-bin dpkg-dev file lintian)
 
 packages=("${demo[@]}" "${development[@]}")
 browser=${QUILLBEAM_WITH_BROWSER:-0}

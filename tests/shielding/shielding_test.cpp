@@ -163,8 +163,8 @@ class Shielding : public ::testing::Test {
   }
   pid_t startCompanion() {
     const pid_t pid = tree.startIn(std::nullopt, {"/bin/sh", wrapper.string()});
-    // The wrapper moves itself before it becomes the companion.
-    eventually([&] { return !companions().empty(); });
+    // Started once it answers on the bus.
+    eventually([&] { return cli("apps").find("not running") == std::string::npos; });
     return pid;
   }
   std::unique_ptr<BridgeProcess> bridge() {

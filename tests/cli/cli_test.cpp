@@ -171,5 +171,29 @@ TEST_F(Cli, StatusJudgesTheLinkRecord) {
   }
 }
 
+TEST_F(Cli, CompanionSettingsAreEditedInPlaceAndABrokenFileIsNeverOverwritten) {
+  // No companion runs: the edits are the file's, for it to read when it starts.
+  const std::string config = "XDG_CONFIG_HOME='" + (home / "config").string() + "'";
+  const auto file = home / "config/quillbeam/settings.json";
+  EXPECT_THAT(run("block org.gnome.Chess", config).output,
+              HasSubstr("org.gnome.Chess is paused during focus sessions"));
+  EXPECT_THAT(run("block org.gnome.Chess", config).output, HasSubstr("already blocked"));
+  const Result changed = run("settings --study-browser chromium --other-browsers allowed", config);
+  EXPECT_EQ(changed.status, 0);
+  EXPECT_THAT(changed.output, HasSubstr("Study browser:   Chromium (org.chromium.Chromium)"));
+  EXPECT_THAT(changed.output, HasSubstr("Other browsers:  allowed"));
+  EXPECT_THAT(readFile(file), HasSubstr(R"("bundleID": "org.gnome.Chess")"));
+  EXPECT_THAT(run("unblock Discord", config).output, HasSubstr("Discord is no longer paused"));
+  EXPECT_EQ(run("allow Discord --minutes 0", config).status, 2);
+
+  std::ofstream(file) << R"({"studyBrowser": 7})";
+  for (const char* edit : {"block Slack", "settings --extension-guard off", "settings"}) {
+    const Result refused = run(edit, config);
+    EXPECT_EQ(refused.status, 1) << edit;
+    EXPECT_THAT(refused.output, HasSubstr(file.string())) << edit;
+  }
+  EXPECT_EQ(readFile(file), R"({"studyBrowser": 7})");
+}
+
 }  // namespace
 }  // namespace quillbeam::testing

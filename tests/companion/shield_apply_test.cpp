@@ -1,0 +1,141 @@
+// Carrying decisions out, with the desktop scripted: what is recorded before a pause, what
+// is told and when, and what a refusal leaves behind.
+#include <gmock/gmock.h>
+
+#include "companion/pause_record.hpp"
+#include "companion/shield.hpp"
+#include "companion/small_file.hpp"
+#include "fake_system.hpp"
+
+namespace quillbeam::companion {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+// The desktop as a list of what was done to it, in order.
+struct ScriptedDesktop final : ShieldEffects {
+  std::filesystem::path record;
+  std::vector<std::string> done;
+  std::set<std::string> refusePause;
+  std::optional<std::string> pause(const ShieldTarget& target) override {
+    const std::string dir = target.cgroupDirectory().filename().string();
+    // Nothing is paused that the record does not hold already.
+    const bool recorded = slurp().find(dir) != std::string::npos;
+    done.push_back("pause " + dir + (recorded ? "" : " UNRECORDED"));
+    if (refusePause.count(dir)) return "permission denied";
+    return std::nullopt;
+  }
+  std::optional<std::string> resume(const ShieldTarget& target) override {
+    done.push_back("resume " + target.cgroupDirectory().filename().string());
+    return std::nullopt;
+  }
+  void notify(const std::string& key, const std::string& summary, const std::string&) override {
+    done.push_back("notify " + key + ": " + summary);
+  }
+  void withdraw(const std::string& key) override { done.push_back("withdraw " + key); }
+  void appBlocked(const std::string& name) override { done.push_back("app-blocked " + name); }
+  void log(std::string_view line) override { done.push_back("log " + std::string(line)); }
+  std::string slurp() const {
+    auto text = readSmallFile(record);
+    return text ? *text : "[]";
+  }
+  std::vector<std::string> take() { return std::exchange(done, {}); }
+};
+
+RunningApp app(const std::string& id, const std::string& name, const std::string& unit) {
+  return RunningApp{id, name, id, ShieldTarget::cgroup("/sys/fs/cgroup/app.slice/" + unit), false};
+}
+
+Decision shielding(std::string sessionID, std::vector<Verdict> verdicts) {
+  Decision decision;
+  decision.session = SessionSnapshot{};
+  decision.session->id = std::move(sessionID);
+  decision.session->goal = "Deep work";
+  decision.verdicts = std::move(verdicts);
+  return decision;
+}
+
+class ShieldApply : public ::testing::Test {
+ protected:
+  ShieldApply() { desktop.record = dir.path() / "paused.json"; }
+  testing::TempDir dir;
+  ScriptedDesktop desktop;
+  Shield shield{dir.path() / "paused.json", desktop};
+  const CompanionSettings& settings = CompanionSettings::defaults();
+  const RunningApp discord = app("com.hnc.Discord", "Discord", "app-discord-1.scope");
+  const RunningApp chrome = app("com.google.Chrome", "Google Chrome", "app-chrome-2.scope");
+  const Verdict blocked = Verdict::shield(ShieldReason::distractingApp);
+  const Verdict extensionOff = Verdict::shield(ShieldReason::extensionOff);
+};
+
+TEST_F(ShieldApply, PausesAfterRecordingTellsOncePerSessionAndResumesWhenAllowed) {
+  shield.apply({discord, chrome}, shielding("s1", {blocked, extensionOff}), settings);
+  EXPECT_THAT(
+      desktop.take(),
+      ElementsAre("notify com.hnc.Discord: Discord is paused",
+                  "notify com.google.Chrome: Turn the Quillbeam extension back on in Google Chrome",
+                  "pause app-discord-1.scope", "app-blocked Discord"));
+  EXPECT_EQ(PauseRecord::read(desktop.record).size(), 1u);
+
+  // The same decision again does nothing; a break resumes and withdraws.
+  shield.apply({discord, chrome}, shielding("s1", {blocked, extensionOff}), settings);
+  EXPECT_THAT(desktop.take(), IsEmpty());
+  shield.apply({discord, chrome}, shielding("s1", {Verdict::allow(), Verdict::allow()}), settings);
+  EXPECT_THAT(desktop.take(),
+              ElementsAre("resume app-discord-1.scope", "withdraw com.google.Chrome",
+                          "withdraw com.hnc.Discord"));
+  EXPECT_FALSE(std::filesystem::exists(desktop.record));
+
+  // Paused again in the same session: not told to the extension twice; a new session is.
+  shield.apply({discord}, shielding("s1", {blocked}), settings);
+  shield.apply({discord}, shielding("s2", {Verdict::allow()}), settings);
+  shield.apply({discord}, shielding("s2", {blocked}), settings);
+  EXPECT_THAT(desktop.take(),
+              ElementsAre("notify com.hnc.Discord: Discord is paused", "pause app-discord-1.scope",
+                          "resume app-discord-1.scope", "withdraw com.hnc.Discord",
+                          "notify com.hnc.Discord: Discord is paused", "pause app-discord-1.scope",
+                          "app-blocked Discord"));
+}
+
+TEST_F(ShieldApply, ARefusedPauseIsNotRecordedAndAnUnwritableRecordPausesNothing) {
+  desktop.refusePause = {"app-discord-1.scope"};
+  shield.apply({discord}, shielding("s1", {blocked}), settings);
+  EXPECT_THAT(shield.paused(), IsEmpty());
+  EXPECT_THAT(PauseRecord::read(desktop.record), IsEmpty());
+  desktop.take();
+
+  std::filesystem::create_directory(dir.path() / "record-is-a-folder");
+  ScriptedDesktop unwritable;
+  unwritable.record = dir.path() / "record-is-a-folder";
+  Shield blind(unwritable.record, unwritable);
+  blind.apply({discord}, shielding("s1", {blocked}), settings);
+  for (const auto& line : unwritable.done) EXPECT_FALSE(line.starts_with("pause")) << line;
+  EXPECT_THAT(blind.paused(), IsEmpty());
+}
+
+TEST_F(ShieldApply,
+       WhatAnEarlierRunPausedIsResumedUnlessStillShieldedAndResumeAllEmptiesTheRecord) {
+  const RunningApp steam = app("com.valvesoftware.steam", "Steam", "app-steam-3.scope");
+  shield.adopt({PausedApp{discord.bundleID, discord.name, discord.target},
+                PausedApp{steam.bundleID, steam.name, steam.target}});
+  shield.apply({discord, steam}, shielding("s1", {blocked, Verdict::allow()}), settings);
+  EXPECT_THAT(desktop.take(),
+              ElementsAre("notify com.hnc.Discord: Discord is paused", "resume app-steam-3.scope"));
+  EXPECT_EQ(shield.paused().size(), 1u);
+  EXPECT_EQ(PauseRecord::read(desktop.record).size(), 1u);
+
+  EXPECT_EQ(shield.resumeAll(), 1u);
+  EXPECT_THAT(desktop.take(),
+              ElementsAre("resume app-discord-1.scope", "withdraw com.hnc.Discord"));
+  EXPECT_FALSE(std::filesystem::exists(desktop.record));
+}
+
+TEST_F(ShieldApply, WithoutACgroupTreeShieldsAreOnlyTold) {
+  Shield telling(desktop.record, desktop, false);
+  telling.apply({discord}, shielding("s1", {blocked}), settings);
+  EXPECT_THAT(desktop.take(), ElementsAre("notify com.hnc.Discord: Discord is paused"));
+}
+
+}  // namespace
+}  // namespace quillbeam::companion

@@ -107,29 +107,31 @@ class UnitScan {
         continue;
       }
       if (isSelfOrAncestor(childPath, own_)) continue;
-      if (!populated(::dirfd(dir), name)) continue;
+      const UnitState unitState = state(::dirfd(dir), name);
+      if (!unitState.populated) continue;
       AppIdentity identity = identify(linuxId);
       out_.push_back(RunningApp{std::move(identity.bundleID), std::move(identity.name),
                                 std::move(linuxId), ShieldTarget::cgroup(childPath),
-                                frozen(::dirfd(dir), name)});
+                                unitState.frozen});
       listed_.insert(childPath);
     }
   }
 
  private:
-  // Empty units (their processes gone, the directory not yet removed) run no app.
-  static bool populated(int sliceFd, std::string_view unit) {
+  struct UnitState {
+    bool populated = false;
+    bool frozen = false;
+  };
+
+  // One read of cgroup.events tells both: empty units (their processes gone, the
+  // directory not yet removed) run no app, and "frozen 1" once a freeze has taken hold.
+  static UnitState state(int sliceFd, std::string_view unit) {
     std::array<char, 256> buffer;
     const std::string file = std::string(unit) + "/cgroup.events";
     auto n = readInto(sliceFd, file.c_str(), buffer);
-    return n && hasLine(std::string_view(buffer.data(), *n), "populated 1");
-  }
-
-  static bool frozen(int sliceFd, std::string_view unit) {
-    std::array<char, 8> buffer;
-    const std::string file = std::string(unit) + "/cgroup.freeze";
-    auto n = readInto(sliceFd, file.c_str(), buffer);
-    return n && *n > 0 && buffer[0] == '1';
+    if (!n) return {};
+    const std::string_view text(buffer.data(), *n);
+    return {hasLine(text, "populated 1"), hasLine(text, "frozen 1")};
   }
 
   const std::string& own_;
@@ -145,10 +147,9 @@ struct ProcessGroup {
 };
 
 // The executable's file name; a binary replaced by an update shows " (deleted)".
-std::optional<std::string_view> executableName(int procFd, const char* pidName,
-                                               std::span<char> buffer) {
+std::optional<std::string_view> executableName(int procFd, pid_t pid, std::span<char> buffer) {
   std::array<char, 32> link;
-  std::snprintf(link.data(), link.size(), "%s/exe", pidName);
+  std::snprintf(link.data(), link.size(), "%d/exe", pid);
   const ssize_t n = ::readlinkat(procFd, link.data(), buffer.data(), buffer.size());
   if (n <= 0 || static_cast<size_t>(n) >= buffer.size()) return std::nullopt;
   std::string_view target(buffer.data(), static_cast<size_t>(n));
@@ -163,7 +164,9 @@ bool sortsBefore(const RunningApp& a, const RunningApp& b) {
   if (a.bundleID != b.bundleID) return a.bundleID < b.bundleID;
   if (a.linuxId != b.linuxId) return a.linuxId < b.linuxId;
   if (a.target.isCgroup() != b.target.isCgroup()) return a.target.isCgroup();
-  if (a.target.isCgroup()) return a.target.cgroupDirectory() < b.target.cgroupDirectory();
+  if (a.target.isCgroup()) {
+    return a.target.cgroupDirectory().native() < b.target.cgroupDirectory().native();
+  }
   return a.target.processList() < b.target.processList();
 }
 
@@ -188,10 +191,10 @@ std::vector<RunningApp> AppDiscovery::scan() const {
   }
 
   // Whether a process's cgroup lies in a unit listed above.
-  const auto inListedUnit = [&](int procFd, const char* pidName) {
+  const auto inListedUnit = [&](int procFd, pid_t pid) {
     if (!tree_ || listed.empty()) return false;
-    std::array<char, 64> file;
-    std::snprintf(file.data(), file.size(), "%s/cgroup", pidName);
+    std::array<char, 32> file;
+    std::snprintf(file.data(), file.size(), "%d/cgroup", pid);
     std::array<char, 4096> buffer;
     auto n = readInto(procFd, file.data(), buffer);
     if (!n) return false;
@@ -218,14 +221,17 @@ std::vector<RunningApp> AppDiscovery::scan() const {
   while (const dirent* entry = ::readdir(proc.get())) {
     const std::optional<pid_t> pid = parsePid(entry->d_name);
     if (!pid || *pid == self_) continue;
-    struct stat info {};
-    if (::fstatat(procFd, entry->d_name, &info, 0) != 0 || info.st_uid != uid_) continue;
-    auto exe = executableName(procFd, entry->d_name, exeBuffer);
+    // The executable first: most processes are no app of the table's, and another user's
+    // cannot even be read unless we are root.
+    auto exe = executableName(procFd, *pid, exeBuffer);
     if (!exe || *exe == kBridgeExecutable) continue;
     auto known = appForExecutable(*exe);
-    if (!known || inListedUnit(procFd, entry->d_name)) continue;
-    std::array<char, 64> statFile;
-    std::snprintf(statFile.data(), statFile.size(), "%s/stat", entry->d_name);
+    if (!known) continue;
+    struct stat info {};
+    if (::fstatat(procFd, entry->d_name, &info, 0) != 0 || info.st_uid != uid_) continue;
+    if (inListedUnit(procFd, *pid)) continue;
+    std::array<char, 32> statFile;
+    std::snprintf(statFile.data(), statFile.size(), "%d/stat", *pid);
     auto stat = readProcessStat(procFd, statFile.data());
     if (!stat) continue;
     ProcessGroup& group = groups[std::string(known->bundleID)];

@@ -68,6 +68,7 @@ constexpr auto kLinuxIds = std::to_array<LinuxAppRow>({
     {"firefox_firefox", kFirefox},
     {"firefox-developer-edition", kFirefoxDev},
     {"firefox-nightly", kFirefoxNightly},
+    {"brave", kBrave},
     {"brave-browser", kBrave},
     {"brave-browser-beta", kBraveBeta},
     {"brave-browser-nightly", kBraveNightly},

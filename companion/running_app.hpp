@@ -13,6 +13,7 @@ struct RunningApp {
   std::string name;      // for display
   std::string linuxId;   // the unit's application ID, or the executable's name
   ShieldTarget target;
+  // A unit's freeze has taken hold ("frozen 1"), or every process is stopped.
   bool paused = false;
 
   friend bool operator==(const RunningApp&, const RunningApp&) = default;

@@ -114,6 +114,60 @@ TEST(Messages, BodiesNestedTooDeeplyOrWithArraysEndingInsideAnElementAreRefused)
   EXPECT_THROW(Reader(stray, false).skip("au"), ProtocolError);
 }
 
+TEST(Values, NumbersStructuresAndVariantsRoundTripAndShortDataIsRefused) {
+  std::string body;
+  Writer out(body);
+  out.byte(7);
+  out.int32(-5);
+  out.int64(INT64_MIN);
+  out.uint64(UINT64_MAX);
+  out.float64(-0.5);
+  out.beginStruct();
+  out.string("k");
+  out.variantType("x");
+  out.int64(42);
+  const auto dict = out.beginArray(8);
+  out.beginStruct();
+  out.byte(1);
+  out.variantType("(id)");
+  out.beginStruct();
+  out.int32(3);
+  out.float64(1e300);
+  out.endArray(dict);
+  const std::string_view signature = "yixtd(sv)a{yv}";
+  Reader in(body, false);  // braces below: reads in order
+  EXPECT_EQ((std::tuple{in.byte(), in.int32(), in.int64(), in.uint64(), in.float64()}),
+            std::tuple(7, -5, INT64_MIN, UINT64_MAX, -0.5));
+  in.beginStruct();
+  EXPECT_EQ((std::tuple{in.string(), in.variantType(), in.int64()}), std::tuple("k", "x", 42));
+  const size_t end = in.beginArray(8);
+  in.beginStruct();
+  EXPECT_EQ((std::tuple{in.byte(), in.variantType()}), std::tuple(1, "(id)"));
+  in.beginStruct();
+  EXPECT_EQ((std::tuple{in.int32(), in.float64(), in.position()}), std::tuple(3, 1e300, end));
+  EXPECT_TRUE(Reader(body, false).holds(signature));
+  EXPECT_FALSE(Reader(body + '\0', false).holds(signature)) << "a stray byte after the values";
+  EXPECT_FALSE(Reader(body, false).holds("yixtd(sv)a{yv}s"));
+  for (size_t length = 0; length < body.size(); ++length) {
+    EXPECT_FALSE(Reader(std::string_view(body).substr(0, length), false).holds(signature));
+  }
+  // The other byte order: -5, then -0.5 at the next multiple of 8.
+  Reader big(std::string_view("\xff\xff\xff\xfb\0\0\0\0\xbf\xe0\0\0\0\0\0\0", 16), true);
+  EXPECT_EQ((std::tuple{big.int32(), big.float64()}), std::tuple(-5, -0.5));
+}
+
+TEST(Text, BecomesValidForTheBusByReplacingWhatIsNot) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"caf\xc3\xa9", "caf\xc3\xa9"},
+      {std::string("a\0b", 3),
+       "a\xef\xbf\xbd"
+       "b"},
+      {"\xc3", "\xef\xbf\xbd"},
+      {"\xed\xa0\x80!", "\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd!"},
+  };
+  for (const auto& [text, valid] : cases) EXPECT_EQ(toValidText(text), valid);
+}
+
 TEST(UserInfo, TextOnlySurvivesAndUnencodableEntriesRefuseTheSignal) {
   const auto route = SignalRoute::of("com.quillbeam.companion.command");
   ASSERT_TRUE(route.has_value());

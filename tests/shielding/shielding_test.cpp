@@ -293,6 +293,14 @@ TEST_F(Shielding, NothingPausedOutlivesTheCompanion) {
   writeLink(std::nullopt, true, nowMs());
   startCompanion();
   EXPECT_TRUE(eventually([&] { return !tree.frozen(discord); })) << log_();
+
+  // The bus going away: everything resumed, and the companion ends (activation brings it
+  // back). A settings change makes it read the link again.
+  writeLink(session("s5", nowMs() + 3600000), true, nowMs());
+  cli("settings --other-browsers blocked");
+  ASSERT_TRUE(eventually([&] { return tree.frozen(discord); })) << log_();
+  bus.kill();
+  EXPECT_TRUE(eventually([&] { return !tree.frozen(discord) && companions().empty(); })) << log_();
 }
 
 TEST_F(Shielding, ResumeAllWorksWithoutTheCompanionAndKeepsTheSessionFromPausingAgain) {

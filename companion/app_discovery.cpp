@@ -190,9 +190,12 @@ std::vector<RunningApp> AppDiscovery::scan() const {
     }
   }
 
-  // Whether a process's cgroup lies in a unit listed above.
-  const auto inListedUnit = [&](int procFd, pid_t pid) {
-    if (!tree_ || listed.empty()) return false;
+  // With a tree, a process is a candidate only inside the user's own slice (the manager's
+  // parent: its units, its login sessions) and outside the units listed above: our uid in a
+  // system service, a container or another login manager is not the user's app.
+  const std::string userSlice = tree_ ? tree_->managerRoot.parent_path().string() : "";
+  const auto isCandidate = [&](int procFd, pid_t pid) {
+    if (!tree_) return true;
     std::array<char, 32> file;
     std::snprintf(file.data(), file.size(), "%d/cgroup", pid);
     std::array<char, 4096> buffer;
@@ -203,11 +206,12 @@ std::vector<RunningApp> AppDiscovery::scan() const {
     auto dir = tree_->directoryOf(*path);
     if (!dir) return false;
     std::string at = dir->string();
+    if (!at.starts_with(userSlice + "/")) return false;
     while (at.size() > appSlice.size() && at.starts_with(appSlice)) {
-      if (listed.contains(at)) return true;
+      if (listed.contains(at)) return false;
       at.resize(at.rfind('/'));
     }
-    return false;
+    return true;
   };
 
   std::map<std::string, ProcessGroup> groups;
@@ -229,7 +233,7 @@ std::vector<RunningApp> AppDiscovery::scan() const {
     if (!known) continue;
     struct stat info {};
     if (::fstatat(procFd, entry->d_name, &info, 0) != 0 || info.st_uid != uid_) continue;
-    if (inListedUnit(procFd, *pid)) continue;
+    if (!isCandidate(procFd, *pid)) continue;
     std::array<char, 32> statFile;
     std::snprintf(statFile.data(), statFile.size(), "%d/stat", *pid);
     auto stat = readProcessStat(procFd, statFile.data());

@@ -16,9 +16,9 @@
 // - processes of our own uid outside those units whose executable the Linux app table
 //   knows (started from a terminal, or on a desktop that makes no units), one entry per
 //   app holding all its processes.
-// Never listed: anything of another uid, units outside app.slice (the desktop shell,
-// session services), the unit the companion runs in, the companion's own process and the
-// bridge.
+// Never listed: anything of another uid, processes outside the user's slice (a system
+// service, a container), units outside app.slice (the desktop shell, session services), the unit
+// the companion runs in, the companion's own process and the bridge.
 namespace quillbeam::companion {
 
 class AppDiscovery {

@@ -41,6 +41,7 @@ TEST(AppDiscovery, ListsTheUsersAppUnitsAndKnownProcessesOnly) {
   fakeProcess(proc, 46, "bash", terminal);
   fakeProcess(proc, 47, "steam", "/user.slice/session-2.scope", 'T');
   fakeProcess(proc, 48, "quillbeam_bridge", terminal);
+  fakeProcess(proc, 49, "chromium", "/system.slice/cron.service");  // ours, not the session's
   if (uid == 0) {
     fakeProcess(proc, 43, "vlc", terminal);
     ASSERT_EQ(::chown((proc / "43").c_str(), 4242, 4242), 0);
@@ -66,7 +67,7 @@ TEST(AppDiscovery, ListsTheUsersAppUnitsAndKnownProcessesOnly) {
 
   // Without a tree only the processes are found, wherever they run.
   const auto processesOnly = AppDiscovery(std::nullopt, proc, uid, 45).scan();
-  ASSERT_EQ(processesOnly.size(), 3u);
+  ASSERT_EQ(processesOnly.size(), 4u);
   EXPECT_EQ(processesOnly[0].target, ShieldTarget::processes({{42, 1042}}));
 }
 

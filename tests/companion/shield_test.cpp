@@ -76,7 +76,10 @@ TEST_F(Shield, AProcessOnlyAppIsStoppedAndContinued) {
   TempDir dir;
   fs::copy_file("/bin/sleep", dir.path() / "spotify");
   fs::permissions(dir.path() / "spotify", fs::perms::owner_all);
-  const pid_t pid = cgroups.start((dir.path() / "spotify").string(), {"1000"});
+  // Started from a terminal: in a login session of the user's slice, in no app unit.
+  const fs::path session = cgroups.tree().managerRoot.parent_path() / "session-1.scope";
+  fs::create_directories(session);
+  const pid_t pid = cgroups.start((dir.path() / "spotify").string(), {"1000"}, session);
   const ProcessRef ref{pid, statOf(pid).startTime};
 
   // Other users' or tests' spotify processes may run too: only ours is acted on.

@@ -26,8 +26,9 @@ enum class NameState {
 using NameWatch = std::function<void(NameState state, std::string_view why)>;
 
 // The well-known names a connection asks for. Each is requested without queueing, so a
-// name another process holds is reported as such at once instead of arriving some day;
-// the bus's NameAcquired and NameLost keep the state true afterwards. Main thread only.
+// name another process holds is reported as such at once instead of arriving some day,
+// and without allowing replacement, so no other process can take it from us; the bus's
+// NameAcquired and NameLost keep the state true all the same. Main thread only.
 class OwnedNames {
  public:
   OwnedNames(Connection& connection, EventLoop& loop) : connection_(connection), loop_(loop) {}

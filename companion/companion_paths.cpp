@@ -1,6 +1,5 @@
 #include "companion_paths.hpp"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -42,11 +41,6 @@ fs::path pauseRecord() {
 
 fs::path overridesFile() {
   return runtimeDirectory() / "overrides.json";
-}
-
-void makePrivateDirectory(const fs::path& directory) {
-  fs::create_directories(directory);
-  fs::permissions(directory, fs::perms::owner_all, fs::perm_options::replace);
 }
 
 }  // namespace quillbeam::companion::paths

@@ -18,8 +18,4 @@ std::filesystem::path pauseRecord();
 // runtimeDirectory()/overrides.json: temporary allowances and a dismissed session.
 std::filesystem::path overridesFile();
 
-// Creates `directory` and its parents as needed, the last one private to the user (0700).
-// Throws std::filesystem::filesystem_error.
-void makePrivateDirectory(const std::filesystem::path& directory);
-
 }  // namespace quillbeam::companion::paths

@@ -20,11 +20,11 @@ demo=(
   build-essential cmake ninja-build pkg-config g++
   nlohmann-json3-dev libsystemd-dev libicu-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  dbus-daemon dbus-bin python3
+  dbus-daemon dbus-bin libglib2.0-bin python3
 )
-# The sanitizer and fuzz builds, formatting, what the tests call (gdbus), and the Debian
+# The sanitizer and fuzz builds, formatting, and the Debian
 # packages' build and check (dpkg-dev, file, lintian).
-development=(clang clang-format libclang-rt-14-dev libglib2.0-bin dpkg-dev file lintian)
+development=(clang clang-format libclang-rt-14-dev dpkg-dev file lintian)
 
 packages=("${demo[@]}" "${development[@]}")
 browser=${QUILLBEAM_WITH_BROWSER:-0}

@@ -32,12 +32,7 @@ mount=$(awk '{ for (i = 7; i <= NF; i++) if ($i == "-") { if ($(i + 1) == "cgrou
 [[ -n $mount ]] || skip "no cgroup v2 mount in /proc/self/mountinfo"
 
 source scripts/private-bus.sh
-root=$mount/quillbeam-demo-$$
-work=$(mktemp -d /tmp/quillbeam-companion-demo-XXXXXX)
-manager=$root/user.slice/user-0.slice/user@0.service
-companion_cgroup=$manager/session.slice/quillbeam-companion.service
-discord_cgroup=$manager/app.slice/app-flatpak-com.discordapp.Discord-4242.scope
-extension=
+root='' work='' extension=''
 
 procs_of() { cat "$1/cgroup.procs" 2>/dev/null || true; }
 # Waits up to ~5 s for every process in cgroup $1 to be gone.
@@ -53,10 +48,11 @@ cleanup() {
   trap - EXIT INT TERM
   set +e
   [[ -n $extension ]] && kill "$extension" 2>/dev/null && wait "$extension" 2>/dev/null
-  if [[ -d $root ]]; then
+  if [[ -n $root ]]; then
     # The companion first, so that it resumes what it paused on its own way out.
     local pids
     pids=$(procs_of "$companion_cgroup")
+    # shellcheck disable=SC2086 # one word per process
     [[ -n $pids ]] && kill -TERM $pids 2>/dev/null
     wait_empty "$companion_cgroup" || true
     # Only this tree, and everything in it is ours: thaw it all, then end what is left.
@@ -64,7 +60,7 @@ cleanup() {
     if [[ -e $root/cgroup.kill ]]; then
       echo 1 >"$root/cgroup.kill"
     else
-      find "$root" -name cgroup.procs -exec cat {} + 2>/dev/null | xargs -r kill -KILL 2>/dev/null || true
+      while read -r pid; do kill -KILL "$pid"; done < <(find "$root" -name cgroup.procs -exec cat {} +)
     fi
     while read -r cgroup; do
       wait_empty "$cgroup" || echo "companion-demo: processes left in $cgroup" >&2
@@ -72,21 +68,31 @@ cleanup() {
     done < <(find "$root" -depth -type d)
   fi
   stop_private_bus
-  rm -rf "$work"
+  [[ -n $work ]] && rm -rf "$work"
   exit "$status"
 }
 trap cleanup EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 
-mkdir "$root" 2>/dev/null || skip "cannot make a cgroup under $mount"
+root=$(mktemp -d "$mount/quillbeam-demo-XXXXXX" 2>/dev/null) || skip "cannot make a cgroup under $mount"
 [[ -e $root/cgroup.freeze ]] || skip "the kernel's cgroup v2 has no freezer (cgroup.freeze)"
+work=$(mktemp -d /tmp/quillbeam-companion-demo-XXXXXX)
+manager=$root/user.slice/user-0.slice/user@0.service
+companion_cgroup=$manager/session.slice/quillbeam-companion.service
+discord_cgroup=$manager/app.slice/app-flatpak-com.discordapp.Discord-4242.scope
 mkdir -p "$companion_cgroup" "$discord_cgroup" "$work/services" "$work/home/.config" "$work/runtime"
 
 # The stand-in Discord, started inside its unit as a desktop starts a Flatpak app.
 (echo "$BASHPID" >"$discord_cgroup/cgroup.procs" && exec sleep 3600) &
 disown  # ended with the tree, quietly
 
+# Known to the bus from its start: one written later is seen only once the bus has reloaded.
+cat >"$work/services/com.quillbeam.mac.service" <<SERVICE
+[D-BUS Service]
+Name=com.quillbeam.mac
+Exec=/bin/bash $work/companion.sh
+SERVICE
 start_private_bus "$work" "$work/services" || { echo "companion-demo: the private bus did not start" >&2; exit 1; }
 # The companion runs in its own unit of the demo's manager, as its user unit would, with
 # this demo's files. Where the move fails it does not start at all: outside the demo's tree
@@ -102,11 +108,6 @@ export HOME=$(q "$work/home") XDG_RUNTIME_DIR=$(q "$work/runtime") \\
   XDG_CONFIG_HOME=$(q "$work/home/.config") DBUS_SESSION_BUS_ADDRESS=$(q "$DBUS_SESSION_BUS_ADDRESS")
 exec $(q "$build/companion/quillbeam-companion")
 WRAPPER
-cat >"$work/services/com.quillbeam.mac.service" <<SERVICE
-[D-BUS Service]
-Name=com.quillbeam.mac
-Exec=/bin/bash $work/companion.sh
-SERVICE
 
 printf 'Tree:      %s\nCompanion: %s\n\n' "$root" "$build/companion/quillbeam-companion"
 HOME=$work/home XDG_RUNTIME_DIR=$work/runtime XDG_CONFIG_HOME=$work/home/.config \

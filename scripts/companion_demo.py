@@ -30,8 +30,8 @@ def say(arrow, text):
 def fail(why):
     say("demo", f"FAILED: {why}")
     log = os.path.join(work, "companion.log")
-    if os.path.exists(log):
-        print("The companion's log:\n" + open(log).read(), end="", file=sys.stderr)
+    print("The companion's log:\n" + (read_text(log) or "(none: it never started)\n"), end="",
+          file=sys.stderr)
     sys.exit(1)
 
 

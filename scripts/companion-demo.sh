@@ -27,8 +27,10 @@ skip() {
 }
 [[ $(id -u) -eq 0 ]] || skip "making and freezing cgroups needs root"
 # Field 5 is the mount point of the first cgroup2 line (after " - ", the type).
-mount=$(awk '{ for (i = 7; i <= NF; i++) if ($i == "-") { if ($(i + 1) == "cgroup2") print $5; break } }' \
-  /proc/self/mountinfo | head -n1)
+mount=$(awk '{ for (i = 7; i <= NF; i++) if ($i == "-") {
+                 if ($(i + 1) == "cgroup2") print $5
+                 break
+               } }' /proc/self/mountinfo | head -n1)
 [[ -n $mount ]] || skip "no cgroup v2 mount in /proc/self/mountinfo"
 
 source scripts/private-bus.sh
@@ -60,7 +62,9 @@ cleanup() {
     if [[ -e $root/cgroup.kill ]]; then
       echo 1 >"$root/cgroup.kill"
     else
-      while read -r pid; do kill -KILL "$pid"; done < <(find "$root" -name cgroup.procs -exec cat {} +)
+      while read -r pid; do
+        kill -KILL "$pid"
+      done < <(find "$root" -name cgroup.procs -exec cat {} +)
     fi
     while read -r cgroup; do
       wait_empty "$cgroup" || echo "companion-demo: processes left in $cgroup" >&2
@@ -75,7 +79,8 @@ trap cleanup EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 
-root=$(mktemp -d "$mount/quillbeam-demo-XXXXXX" 2>/dev/null) || skip "cannot make a cgroup under $mount"
+root=$(mktemp -d "$mount/quillbeam-demo-XXXXXX" 2>/dev/null) ||
+  skip "cannot make a cgroup under $mount"
 [[ -e $root/cgroup.freeze ]] || skip "the kernel's cgroup v2 has no freezer (cgroup.freeze)"
 work=$(mktemp -d /tmp/quillbeam-companion-demo-XXXXXX)
 manager=$root/user.slice/user-0.slice/user@0.service
@@ -93,7 +98,10 @@ cat >"$work/services/com.quillbeam.mac.service" <<SERVICE
 Name=com.quillbeam.mac
 Exec=/bin/bash $work/companion.sh
 SERVICE
-start_private_bus "$work" "$work/services" || { echo "companion-demo: the private bus did not start" >&2; exit 1; }
+if ! start_private_bus "$work" "$work/services"; then
+  echo "companion-demo: the private bus did not start" >&2
+  exit 1
+fi
 # The companion runs in its own unit of the demo's manager, as its user unit would, with
 # this demo's files. Where the move fails it does not start at all: outside the demo's tree
 # it would look for the machine's own user manager instead.
@@ -105,7 +113,8 @@ echo \$\$ >$(q "$companion_cgroup/cgroup.procs") &&
   [[ \$(</proc/self/cgroup) == *$(q "/${companion_cgroup#"$mount/"}") ]] ||
   { echo 'wrapper: not started, could not move into the demo tree' >&2; exit 1; }
 export HOME=$(q "$work/home") XDG_RUNTIME_DIR=$(q "$work/runtime") \\
-  XDG_CONFIG_HOME=$(q "$work/home/.config") DBUS_SESSION_BUS_ADDRESS=$(q "$DBUS_SESSION_BUS_ADDRESS")
+  XDG_CONFIG_HOME=$(q "$work/home/.config") \\
+  DBUS_SESSION_BUS_ADDRESS=$(q "$DBUS_SESSION_BUS_ADDRESS")
 exec $(q "$build/companion/quillbeam-companion")
 WRAPPER
 

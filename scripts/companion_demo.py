@@ -55,6 +55,12 @@ def pids(cgroup):
     return [int(p) for p in read_text(os.path.join(cgroup, "cgroup.procs")).split()]
 
 
+def first_pid(cgroup, what):
+    found = []
+    until(lambda: found.extend(pids(cgroup)) or found, what)
+    return found[0]
+
+
 def frozen():
     return "frozen 1" in read_text(os.path.join(discord, "cgroup.events"))
 
@@ -103,9 +109,8 @@ def run_cli(*arguments):
         fail(f"quillbeam {arguments[0]} exited with {out.returncode}")
 
 
-until(lambda: pids(discord), "stand-in Discord in its cgroup")
-say("desktop", f"Discord (stand-in: sleep, pid {pids(discord)[0]}) runs in "
-    f"{os.path.relpath(discord, manager)}")
+pid = first_pid(discord, "stand-in Discord")
+say("desktop", f"Discord (stand-in: sleep, pid {pid}) runs in {os.path.relpath(discord, manager)}")
 show_discord()
 
 bridge = subprocess.Popen([os.path.join(build, "bridge/quillbeam_bridge"),
@@ -125,8 +130,8 @@ try:
                "milestonesDone": 0, "milestonesTotal": 0, "anchors": ["wikipedia.org"],
                "anchorUrl": "https://wikipedia.org/"}
     send_state(session, "state: a strict 25-minute session begins")
-    until(lambda: pids(companion), "companion started by D-Bus activation")
-    say("bus -> companion", f"companion started by D-Bus activation, pid {pids(companion)[0]}, "
+    pid = first_pid(companion, "companion started by D-Bus activation")
+    say("bus -> companion", f"companion started by D-Bus activation, pid {pid}, "
         f"in {os.path.relpath(companion, manager)}")
     until(frozen, "pause of Discord")
     say("companion", "paused Discord (froze its cgroup)")

@@ -35,7 +35,10 @@ Name=com.quillbeam.mac
 Exec=$PWD/$build/tests/quillbeam_test_bus_name_owner com.quillbeam.mac $work/companion-started
 SERVICE
 
-  start_private_bus "$work" "$work/services" || { echo "demo: the private bus did not start" >&2; exit 1; }
+  if ! start_private_bus "$work" "$work/services"; then
+    echo "demo: the private bus did not start" >&2
+    exit 1
+  fi
 
   dbus-monitor --session "type='signal',interface='com.quillbeam.companion'" >"$work/monitor" 2>&1 &
   monitor=$!

@@ -32,6 +32,7 @@ TEST(UnitName, ReadsTheDesktopConvention) {
       {"app-org.gnome.Evolution\\x2dalarm\\x2dnotify@autostart.service",
        UnitName{K::service, "org.gnome.Evolution-alarm-notify", nullopt, "autostart"}},
       {"app-caf\\xc3\\xa9.app-1.scope", UnitName{K::scope, "caf\xc3\xa9.app", nullopt, "1"}},
+      {"app-caf\\xC3\\xA9.app-1.scope", UnitName{K::scope, "caf\xc3\xa9.app", nullopt, "1"}},
       // Flatpak leaves an ID's own dashes unescaped; after a launcher the ID stays whole.
       {"app-flatpak-com.discordapp.Discord-4242.scope",
        UnitName{K::scope, "com.discordapp.Discord", "flatpak", "4242"}},

@@ -166,10 +166,11 @@ double CompanionRig::msUntil(Clock::time_point start, const std::function<bool()
       throw std::runtime_error("no change within 10 s; the companion's log:\n" +
                                readSmallFile(log_).value_or(""));
     }
-    // cgroup.events announces each change of "frozen" and "populated"; the short timeout
-    // only bounds a missed notice.
+    // cgroup.events announces each change of "frozen" and "populated", but the kernel
+    // sends the notice from a work queue, a little after the change: the short timeout
+    // bounds what a late notice can add to a figure.
     pollfd p{inotify_.get(), POLLIN, 0};
-    if (::poll(&p, 1, 10) > 0) {
+    if (::poll(&p, 1, 2) > 0) {
       std::array<char, 4096> events;
       while (::read(inotify_.get(), events.data(), events.size()) > 0) {
       }

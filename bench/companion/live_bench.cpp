@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "companion/app_discovery.hpp"
 #include "companion_rig.hpp"
 #include "summary.hpp"
 
@@ -80,10 +81,12 @@ void signalToFrozen(CompanionRig& rig, const Options& options) {
 void newAppToFrozen(CompanionRig& rig, const Options& options, size_t others) {
   rig.sendSession("bench-new-apps");
   rig.pause(0.5);
-  std::vector<double> times;
+  std::vector<double> times, started;
   for (int run = 0; run < options.runs; ++run) {
     const auto start = Clock::now();
     const fs::path unit = rig.startApp(unitName(5000 + run));
+    // The process is in its unit once startApp returns; the rest is the companion's.
+    started.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
     times.push_back(rig.msUntil(start, [&] { return CompanionRig::frozen(unit); }));
     rig.endApp(unit);
     rig.pause(0.1);
@@ -91,6 +94,8 @@ void newAppToFrozen(CompanionRig& rig, const Options& options, size_t others) {
   rig.sendSession(std::nullopt);
   std::printf("  new unit to frozen (%zu others paused): %s\n", others,
               summary(times, "ms", 2).c_str());
+  std::printf("  of which mkdir, spawn, move into the unit: %s\n",
+              summary(started, "ms", 2).c_str());
   std::fflush(stdout);
 }
 
@@ -118,6 +123,21 @@ void idleCost(CompanionRig& rig, const Options& options, bool session) {
   std::fflush(stdout);
 }
 
+// What the companion's rescans cost here: the live tree and this machine's /proc, as the
+// companion sees them (every process of our uid looked at).
+void liveDiscovery(const testing::ThrowawayCgroup& cgroup, const Options& options) {
+  const AppDiscovery discovery(cgroup.tree(), "/proc", ::getuid(), ::getpid());
+  std::vector<double> times;
+  size_t apps = 0;
+  for (int run = 0; run < options.runs; ++run) {
+    const auto start = Clock::now();
+    apps = discovery.scan().size();
+    times.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+  }
+  std::printf("  one discovery of the live tree and /proc (%zu apps): %s\n", apps,
+              summary(times, "ms", 2).c_str());
+}
+
 int run(const Options& options) {
   testing::ThrowawayCgroup cgroup;
   if (!cgroup.why().empty()) {
@@ -137,6 +157,7 @@ int run(const Options& options) {
     signalToFrozen(rig, options);
     std::printf("\n== A new app to frozen through inotify (aim: under 100 ms)\n");
     newAppToFrozen(rig, options, static_cast<size_t>(options.appCounts.back()));
+    liveDiscovery(cgroup, options);
     std::printf("\n== With %d apps running\n", options.appCounts.back());
     idleCost(rig, options, false);
     idleCost(rig, options, true);

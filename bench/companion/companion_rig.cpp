@@ -134,7 +134,7 @@ void CompanionRig::endApp(const fs::path& unit) {
   ::rmdir(unit.c_str());
 }
 
-void CompanionRig::sendSession(const std::optional<std::string>& id) {
+Clock::time_point CompanionRig::sendSession(const std::optional<std::string>& id) {
   using namespace std::chrono;
   const auto now = duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
   std::optional<std::string> session;
@@ -147,11 +147,12 @@ void CompanionRig::sendSession(const std::optional<std::string>& id) {
   }
   // What the companion told the extension before ("app-blocked") is read off first, so
   // that the bridge never blocks on a full pipe.
-  while (bridge_->read(milliseconds(1))) {
+  while (bridge_->read(milliseconds(5))) {  // whole milliseconds: 1 would not wait at all
   }
-  if (!bridge_->send(quillbeam::testing::stateJson(session, now))) {
-    throw std::runtime_error("the bridge stopped reading");
-  }
+  const std::string message = quillbeam::testing::stateJson(session, now);
+  const auto sent = Clock::now();
+  if (!bridge_->send(message)) throw std::runtime_error("the bridge stopped reading");
+  return sent;
 }
 
 bool CompanionRig::frozen(const fs::path& unit) {

@@ -55,8 +55,8 @@ class CompanionRig {
   void endApp(const std::filesystem::path& unit);
 
   // A state message to the bridge: a strict session `id` running for the next hour, or
-  // none (the session ended).
-  void sendSession(const std::optional<std::string>& id);
+  // none (the session ended). Returns the instant it was written.
+  Clock::time_point sendSession(const std::optional<std::string>& id);
 
   static bool frozen(const std::filesystem::path& unit);
   // Milliseconds from `start` until `done` holds, checked on every change of a watched

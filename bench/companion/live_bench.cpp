@@ -61,13 +61,11 @@ void signalToFrozen(CompanionRig& rig, const Options& options) {
     };
     std::vector<double> freeze, thaw;
     for (int run = 0; run < options.runs; ++run) {
-      auto start = Clock::now();
-      rig.sendSession("bench-" + std::to_string(count) + "-" + std::to_string(run));
-      freeze.push_back(rig.msUntil(start, all(true)));
+      const auto sent =
+          rig.sendSession("bench-" + std::to_string(count) + "-" + std::to_string(run));
+      freeze.push_back(rig.msUntil(sent, all(true)));
       rig.pause(0.1);
-      start = Clock::now();
-      rig.sendSession(std::nullopt);
-      thaw.push_back(rig.msUntil(start, all(false)));
+      thaw.push_back(rig.msUntil(rig.sendSession(std::nullopt), all(false)));
       rig.pause(0.1);
     }
     std::printf("  state message to %2d app(s) frozen: %s\n", count,

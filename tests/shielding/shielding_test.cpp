@@ -25,6 +25,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 std::string slurp(const fs::path& path) {
   std::stringstream text;
@@ -267,6 +268,7 @@ TEST_F(Shielding, TheStudyBrowserWithTheExtensionOffStaysUsableWhileOtherAppsPau
   ASSERT_TRUE(eventually([&] { return tree.frozen(discord); })) << log_();
   EXPECT_FALSE(tree.frozen(chrome));
   const std::string apps = cli("apps");
+  EXPECT_THAT(apps, Not(HasSubstr("not running")));  // the companion's own answer
   EXPECT_THAT(apps, HasSubstr("extension is off"));
   EXPECT_THAT(apps, HasSubstr("paused"));
 }

@@ -34,12 +34,12 @@ ShieldNotice shieldNotice(const std::string& appName, ShieldReason reason,
   switch (reason) {
     case ShieldReason::distractingApp:
       return {appName + " is paused", appName + " is on your blocked list during " + focus +
-                                          ". It resumes " + until +
-                                          ", or sooner with: quillbeam allow \"" + appName + "\""};
+                                          ". Paused " + until + "; quillbeam allow \"" + appName +
+                                          "\" lets it run for a while."};
     case ShieldReason::otherBrowser:
       return {appName + " is paused", "Only " + studyBrowserName(settings) +
-                                          " is for browsing during " + focus + ". It resumes " +
-                                          until + "."};
+                                          " is for browsing during " + focus + ". Paused " + until +
+                                          "."};
     case ShieldReason::extensionOff:
       return {"Turn the Quillbeam extension back on in " + appName,
               "Y" + focus.substr(1) + " guards the extension " + until + ". " + appName +

@@ -9,6 +9,7 @@
 #include <array>
 #include <charconv>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <string>
@@ -18,6 +19,7 @@
 #include "companion/process_stat.hpp"
 #include "companion/small_file.hpp"
 #include "companion/unit_name.hpp"
+#include "platform/linux/unique_fd.hpp"
 
 namespace quillbeam::companion {
 namespace {
@@ -74,8 +76,8 @@ std::optional<pid_t> parsePid(const char* name) {
 class UnitScan {
  public:
   UnitScan(const std::string& ownCgroup, std::vector<RunningApp>& out,
-           std::unordered_set<std::string>& listed)
-      : own_(ownCgroup), out_(out), listed_(listed) {}
+           std::unordered_set<std::string>& listed, std::unordered_set<pid_t>& members)
+      : own_(ownCgroup), out_(out), listed_(listed), members_(members) {}
 
   // A slice's own app ID names the non-conforming services inside it (GNOME runs
   // gnome-terminal-server.service in app-org.gnome.Terminal.slice). Scopes inside it that
@@ -114,6 +116,7 @@ class UnitScan {
                                 std::move(linuxId), ShieldTarget::cgroup(childPath),
                                 unitState.frozen});
       listed_.insert(childPath);
+      addMembers(::dirfd(dir), name);
     }
   }
 
@@ -134,9 +137,35 @@ class UnitScan {
     return {hasLine(text, "populated 1"), hasLine(text, "frozen 1")};
   }
 
+  // The unit's processes, so that the scan of /proc passes over them without a look: a
+  // browser's unit holds dozens, each of an executable the table knows.
+  void addMembers(int sliceFd, std::string_view unit) {
+    const std::string file = std::string(unit) + "/cgroup.procs";
+    const platform::UniqueFd fd(::openat(sliceFd, file.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd) return;
+    std::array<char, 4096> buffer;
+    std::string_view rest;
+    for (;;) {
+      const ssize_t n = ::read(fd.get(), buffer.data() + rest.size(), buffer.size() - rest.size());
+      if (n <= 0) return;
+      std::string_view text(buffer.data(), rest.size() + static_cast<size_t>(n));
+      size_t end;
+      while ((end = text.find('\n')) != std::string_view::npos) {
+        pid_t pid = 0;
+        std::from_chars(text.data(), text.data() + end, pid);
+        if (pid > 0) members_.insert(pid);
+        text.remove_prefix(end + 1);
+      }
+      // A number cut by the buffer's end is carried to the next read.
+      std::memmove(buffer.data(), text.data(), text.size());
+      rest = std::string_view(buffer.data(), text.size());
+    }
+  }
+
   const std::string& own_;
   std::vector<RunningApp>& out_;
   std::unordered_set<std::string>& listed_;
+  std::unordered_set<pid_t>& members_;
 };
 
 struct ProcessGroup {
@@ -182,11 +211,13 @@ AppDiscovery::AppDiscovery(std::optional<CgroupTree> tree)
 std::vector<RunningApp> AppDiscovery::scan() const {
   std::vector<RunningApp> apps;
   std::unordered_set<std::string> listed;
+  std::unordered_set<pid_t> members;  // processes of the listed units
   std::string appSlice;
   if (tree_) {
     appSlice = tree_->appSlice.string();
     if (DirHandle dir = openDirectory(AT_FDCWD, appSlice.c_str())) {
-      UnitScan(tree_->ownCgroup.string(), apps, listed).slice(dir.get(), appSlice, std::nullopt, 0);
+      UnitScan(tree_->ownCgroup.string(), apps, listed, members)
+          .slice(dir.get(), appSlice, std::nullopt, 0);
     }
   }
 
@@ -224,7 +255,7 @@ std::vector<RunningApp> AppDiscovery::scan() const {
   std::array<char, 4096> exeBuffer;
   while (const dirent* entry = ::readdir(proc.get())) {
     const std::optional<pid_t> pid = parsePid(entry->d_name);
-    if (!pid || *pid == self_) continue;
+    if (!pid || *pid == self_ || members.contains(*pid)) continue;
     // The executable first: most processes are no app of the table's, and another user's
     // cannot even be read unless we are root.
     auto exe = executableName(procFd, *pid, exeBuffer);

@@ -45,7 +45,7 @@ class FakeDesktop {
       if (i < inUnits) {
         const std::string unit = apps + "/app-flatpak-" + id + "-" + std::to_string(pid) + ".scope";
         fakeUnit(at(unit), true);
-        fakeProcess(dir_.path() / "proc", pid, exe, unit);
+        fakeProcess(dir_.path() / "proc", pid, exe, unit, 'S', cg);
       } else {
         fakeProcess(dir_.path() / "proc", pid, i % 10 == 0 ? exe : "bash", terminal);
       }

@@ -36,7 +36,7 @@ TEST(AppDiscovery, ListsTheUsersAppUnitsAndKnownProcessesOnly) {
   const std::string terminal = apps + "/app-org.gnome.Terminal.slice/vte-spawn-abc.scope";
   fakeProcess(proc, 40, "spotify", terminal);
   fakeProcess(proc, 41, "spotify", terminal);
-  fakeProcess(proc, 42, "Discord", apps + "/app-gnome-com.discordapp.Discord-100.scope");
+  fakeProcess(proc, 42, "Discord", apps + "/app-gnome-com.discordapp.Discord-100.scope", 'S', cg);
   fakeProcess(proc, 45, "slack", terminal);  // ourselves
   fakeProcess(proc, 46, "bash", terminal);
   fakeProcess(proc, 47, "steam", "/user.slice/session-2.scope", 'T');

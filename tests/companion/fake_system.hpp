@@ -43,8 +43,13 @@ inline void fakeUnit(const std::filesystem::path& dir, bool populated, bool froz
 }
 
 // /proc/<pid> with the files discovery reads; the directory's owner is the process's uid.
+// Given the cgroup tree's root, the pid is added to its cgroup's cgroup.procs as well.
 inline void fakeProcess(const std::filesystem::path& proc, int pid, const std::string& exe,
-                        const std::string& cgroup, char state = 'S') {
+                        const std::string& cgroup, char state = 'S',
+                        const std::filesystem::path& cgroupRoot = {}) {
+  if (!cgroupRoot.empty()) {
+    std::ofstream(cgroupRoot / cgroup.substr(1) / "cgroup.procs", std::ios::app) << pid << "\n";
+  }
   const auto dir = proc / std::to_string(pid);
   std::filesystem::create_directories(dir);
   std::filesystem::create_symlink("/opt/app/" + exe, dir / "exe");

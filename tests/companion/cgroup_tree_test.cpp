@@ -31,8 +31,7 @@ TEST(CgroupTree, FindsTheCgroup2MountInMountinfo) {
        "51 23 0:26 / /mnt/b rw - cgroup2 cgroup2 rw\n",
        Cgroup2Mount{"/mnt/b", "/"}},
       // Octal escapes anywhere, the last character included.
-      {"50 23 0:26 / /mnt/c\\134g\\040 rw - cgroup2 cgroup2 rw\n",
-       Cgroup2Mount{"/mnt/c\\g ", "/"}},
+      {"50 23 0:26 / /mnt/c\\134g\\040 rw - cgroup2 cgroup2 rw\n", Cgroup2Mount{"/mnt/c\\g ", "/"}},
       {"31 23 0:28 / /sys/fs/cgroup rw - tmpfs tmpfs rw\n", std::nullopt},
       {"41 31 0:38 / /sys/fs/cgroup/unified rw - cgroup2fs x rw", std::nullopt},
       {"41 31 0:38 / relative rw - cgroup2 cgroup2 rw", std::nullopt},

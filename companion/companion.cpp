@@ -107,13 +107,8 @@ int Companion::run() {
 
 void Companion::start() {
   running_ = true;
-  settings_.reload();
-  if (settings_.problem()) log_(*settings_.problem() + "; using the last good settings");
-  try {
-    overrides_ = readOverrides(files_.overrides);
-  } catch (const std::exception& error) {
-    log_(error.what());
-  }
+  reloadSettings();
+  reloadOverrides();
 
   std::optional<CgroupTree> tree;
   auto found = findCgroupTree();
@@ -162,8 +157,7 @@ void Companion::start() {
     settingsWatch_ = std::make_unique<DirectoryWatch>(
         platform_.eventLoop(), files_.settings.parent_path(), [this](std::string_view name) {
           if (name != files_.settings.filename().string()) return;
-          if (settings_.reload()) decideNow();
-          if (settings_.problem()) log_(*settings_.problem() + "; using the last good settings");
+          if (reloadSettings()) decideNow();
         });
   } catch (const std::exception& error) {
     log_(std::string("cannot watch the settings: ") + error.what() +
@@ -205,6 +199,20 @@ void Companion::busLost(std::string_view why) {
   stop(std::string("the session bus went away (") + std::string(why) + ")", 0);
 }
 
+bool Companion::reloadSettings() {
+  const bool changed = settings_.reload();
+  if (settings_.problem()) log_(*settings_.problem() + "; using the last good settings");
+  return changed;
+}
+
+void Companion::reloadOverrides() {
+  try {
+    overrides_ = readOverrides(files_.overrides);
+  } catch (const std::exception& error) {
+    log_(error.what());
+  }
+}
+
 void Companion::readLink() {
   link_ = SharedFiles::readLink(files_.link);
 }
@@ -223,29 +231,29 @@ void Companion::decideNow() {
 }
 
 void Companion::armTimer(std::optional<Date> at) {
-  itimerspec spec{};
+  itimerspec setting{};
   if (at) {
     // A whole millisecond past the instant: the policy's tests are strict, so waking at the
     // instant itself could decide the same again.
     const double seconds = std::ceil(at->ms() + 1.0) / 1000.0;
-    spec.it_value.tv_sec = static_cast<time_t>(seconds);
-    spec.it_value.tv_nsec = static_cast<long>((seconds - std::floor(seconds)) * 1e9);
+    setting.it_value.tv_sec = static_cast<time_t>(seconds);
+    setting.it_value.tv_nsec = static_cast<long>((seconds - std::floor(seconds)) * 1e9);
   }
-  ::timerfd_settime(timer_.get(), TFD_TIMER_ABSTIME, &spec, nullptr);
+  ::timerfd_settime(timer_.get(), TFD_TIMER_ABSTIME, &setting, nullptr);
 }
 
 void Companion::armProcessScan(bool on) {
-  itimerspec spec{};
+  itimerspec setting{};
   if (on) {
-    spec.it_value.tv_sec = static_cast<time_t>(kProcessScanSeconds);
-    spec.it_interval = spec.it_value;
+    setting.it_value.tv_sec = static_cast<time_t>(kProcessScanSeconds);
+    setting.it_interval = setting.it_value;
   }
   itimerspec current{};
   ::timerfd_gettime(processScan_.get(), &current);
   // Re-arming on every decision would push the next scan out for as long as decisions
   // keep coming.
   if (on == (current.it_interval.tv_sec != 0)) return;
-  ::timerfd_settime(processScan_.get(), 0, &spec, nullptr);
+  ::timerfd_settime(processScan_.get(), 0, &setting, nullptr);
 }
 
 std::vector<Companion::AppReport> Companion::apps() const {
@@ -273,13 +281,8 @@ Date Companion::allow(std::string_view typed, double minutes) {
 }
 
 std::optional<std::string> Companion::reload() {
-  settings_.reload();
-  if (settings_.problem()) log_(*settings_.problem() + "; using the last good settings");
-  try {
-    overrides_ = readOverrides(files_.overrides);
-  } catch (const std::exception& error) {
-    log_(error.what());
-  }
+  reloadSettings();
+  reloadOverrides();
   readLink();
   rescan();
   decideNow();

@@ -68,6 +68,9 @@ class Companion {
  private:
   void start();
   void stop(std::string_view why, int status);
+  // Read again; a broken settings file keeps the last good settings, and says so.
+  bool reloadSettings();
+  void reloadOverrides();
   void readLink();
   void rescan();
   void decideNow();

@@ -62,16 +62,20 @@ class FakeDesktop {
   CgroupTree tree_;
 };
 
-void scanFake(benchmark::State& state) {
-  const FakeDesktop desktop(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
-  const AppDiscovery discovery = desktop.discovery();
+// Scans once per iteration; how many apps the last scan found.
+size_t scanEach(benchmark::State& state, const AppDiscovery& discovery) {
   size_t found = 0;
   for (auto _ : state) {
     auto apps = discovery.scan();
     found = apps.size();
     benchmark::DoNotOptimize(apps);
   }
-  state.counters["apps"] = static_cast<double>(found);
+  return found;
+}
+
+void scanFake(benchmark::State& state) {
+  const FakeDesktop desktop(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+  state.counters["apps"] = static_cast<double>(scanEach(state, desktop.discovery()));
 }
 
 // Processes only: the user manager a root shell finds here may be some test's throwaway
@@ -83,14 +87,8 @@ void scanThisMachine(benchmark::State& state) {
     const std::string name = entry.path().filename().string();
     processes += std::all_of(name.begin(), name.end(), ::isdigit) ? 1 : 0;
   }
-  size_t found_apps = 0;
-  for (auto _ : state) {
-    auto apps = discovery.scan();
-    found_apps = apps.size();
-    benchmark::DoNotOptimize(apps);
-  }
+  state.counters["apps"] = static_cast<double>(scanEach(state, discovery));
   state.counters["processes"] = static_cast<double>(processes);
-  state.counters["apps"] = static_cast<double>(found_apps);
 }
 
 double minimum(const std::vector<double>& v) {

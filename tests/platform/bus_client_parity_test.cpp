@@ -27,6 +27,7 @@ using quillbeam::testing::BusDaemon;
 using quillbeam::testing::PrivateBus;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
+using testing::outputBeside;
 using testing::runUntil;
 
 constexpr const char* kState = "com.quillbeam.test.browserState";
@@ -92,19 +93,8 @@ TEST_P(OnBothDaemons, ACommandCarryingADescriptorIsHandledAndTheDescriptorClosed
 // What `gdbus call` prints for a method called on `destination`, made beside our loop.
 std::string gdbusCall(EventLoop& loop, const std::string& address, const std::string& destination,
                       const std::string& method) {
-  auto output = std::async(std::launch::async, [=] {
-    const std::string command = "gdbus call --address '" + address + "' --dest " + destination +
-                                " --object-path /x --method " + method + " 2>&1";
-    std::string text;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    for (int c = 0; (c = std::fgetc(pipe)) != EOF;) text += static_cast<char>(c);
-    ::pclose(pipe);
-    return text;
-  });
-  runUntil(
-      loop, [&] { return output.wait_for(std::chrono::seconds(0)) == std::future_status::ready; },
-      std::chrono::seconds(60));
-  return output.get();
+  return outputBeside(loop, "gdbus call --address '" + address + "' --dest " + destination +
+                                " --object-path /x --method " + method);
 }
 
 TEST_P(OnBothDaemons, AnswersPeerPingAndGetMachineIdAndRefusesOtherCalls) {

@@ -14,6 +14,7 @@ namespace quillbeam::platform::dbus {
 namespace {
 
 using ::testing::HasSubstr;
+using testing::outputBeside;
 using testing::runUntil;
 
 constexpr const char* kName = "com.quillbeam.test.Companion";
@@ -69,19 +70,7 @@ class ExportedObjectTest : public ::testing::Test {
     EXPECT_EQ(owned, NameState::Owned);
   }
   // What `command` prints (stdout and stderr), run beside the loop.
-  std::string run(const std::string& command) {
-    auto output = std::async(std::launch::async, [command] {
-      std::string text;
-      FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-      for (int c = 0; (c = std::fgetc(pipe)) != EOF;) text += static_cast<char>(c);
-      ::pclose(pipe);
-      return text;
-    });
-    runUntil(
-        loop, [&] { return output.wait_for(std::chrono::seconds(0)) == std::future_status::ready; },
-        std::chrono::seconds(60));
-    return output.get();
-  }
+  std::string run(const std::string& command) { return outputBeside(loop, command); }
   std::string send(const std::string& path, const std::string& methodAndArguments) {
     return run("dbus-send --bus='" + bus.address() + "' --print-reply --dest=" + kName + " " +
                path + " " + methodAndArguments);

@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <functional>
+#include <future>
+#include <string>
 
 #include "platform/linux/event_loop.hpp"
 
@@ -31,6 +34,22 @@ inline uint64_t turnsIn(EventLoop& loop, std::chrono::milliseconds period) {
   runUntil(
       loop, [] { return false; }, period);
   return loop.turns() - before;
+}
+
+// What `command` prints (standard output and error), run on another thread while the loop
+// turns here, so that our side of the bus answers it.
+inline std::string outputBeside(EventLoop& loop, const std::string& command) {
+  auto output = std::async(std::launch::async, [command] {
+    std::string text;
+    FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+    for (int c = 0; (c = std::fgetc(pipe)) != EOF;) text += static_cast<char>(c);
+    ::pclose(pipe);
+    return text;
+  });
+  runUntil(
+      loop, [&] { return output.wait_for(std::chrono::seconds(0)) == std::future_status::ready; },
+      std::chrono::seconds(60));
+  return output.get();
 }
 
 }  // namespace quillbeam::platform::testing

@@ -10,7 +10,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-# Only what the demo builds and runs: no test-only bus program, nothing enabled.
+# Only what the demo builds and runs: no test-only bus program; no service taken over.
 scripts/install-deps.sh --demo
 cmake --preset ci >/dev/null
 cmake --build --preset ci -j "$(nproc)"

@@ -70,7 +70,8 @@ done
 if ((${#missing[@]})); then
   [[ $(id -u) -eq 0 ]] || fail "missing libraries: ${missing[*]} (run as root to install them)"
   echo "fetch-bus-tools: installing the libraries ${missing[*]}"
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+  source "$root/scripts/guarded-install.sh"
+  guard_install "${missing[@]}" || fail "installing ${missing[*]} failed"
 fi
 
 # Unpack into the scratch folder and move each program into place only once it runs, so

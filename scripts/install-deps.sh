@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages the project needs, and no other: none of them installs,
-# enables or starts a service. The tests' dbus-broker and xdg-dbus-proxy are not among
-# them (Debian's dbus-broker makes itself the machine's bus): scripts/fetch-bus-tools.sh
-# unpacks those two programs into a folder of the project.
+# Installs the Debian 12 packages the project needs, through scripts/guarded-install.sh:
+# on a minimal machine their dependencies may bring and enable services of their own (the
+# system's D-Bus, a getty, man-db's timer), which it lists; a package that would take over
+# a service (dbus-broker making itself the machine's bus) is refused. The tests'
+# dbus-broker and xdg-dbus-proxy are never installed: scripts/fetch-bus-tools.sh unpacks
+# those two programs into a folder of the project.
 #
 # Usage: scripts/install-deps.sh [--demo] [--browser]
 #   (none)     building everything and running the tests and the benchmarks: g++ and clang,
@@ -10,9 +12,9 @@
 #   --demo     only what scripts/demo.sh builds and runs, chromium included
 #   --browser  chromium as well, for the end-to-end tests (or QUILLBEAM_WITH_BROWSER=1)
 #
-# Does nothing when every package is already present; needs root otherwise. Fails when the
-# installation left a systemd unit enabled that was not before.
+# Does nothing when every package is already present; needs root otherwise.
 set -euo pipefail
+source "$(dirname "$0")/guarded-install.sh"
 
 # What the demo builds (everything, with the ci preset) and runs (a private dbus-daemon,
 # dbus-monitor, the scripted extension), chromium aside.
@@ -59,22 +61,5 @@ if [[ $(id -u) -ne 0 ]]; then
   exit 1
 fi
 
-# What is enabled shows as symlinks under /etc/systemd (dbus.service -> dbus-broker.service,
-# *.wants/...), or /etc/rc?.d for init scripts; none may appear.
-enabled_units() {
-  # A machine may have neither folder.
-  { find /etc/systemd /etc/rc?.d -type l -printf '%p -> %l\n' 2>/dev/null || true; } | LC_ALL=C sort
-}
-before=$(enabled_units)
-
 echo "install-deps: installing ${missing[*]}"
-export DEBIAN_FRONTEND=noninteractive
-apt-get update -q
-apt-get install -y -q --no-install-recommends "${missing[@]}"
-
-added=$(LC_ALL=C comm -13 <(printf '%s\n' "$before") <(enabled_units))
-if [[ -n $added ]]; then
-  echo "install-deps: installing ${missing[*]} left services enabled that were not before:" >&2
-  sed 's/^/  /' <<<"$added" >&2
-  exit 1
-fi
+guard_install "${missing[@]}"

@@ -29,7 +29,7 @@ int run(int argc, char** argv) {
   platform::NotificationCenter& center = platform->notifications();
 
   ProcessValues values;
-  values.appBundleID = "com.quillbeam.mac";
+  values.appBundleID = CompanionBus::name;
   values.appVersion = bridgeVersion();
   values.output = STDOUT_FILENO;
   // writeLock is constructed with `values`.

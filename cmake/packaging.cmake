@@ -54,9 +54,12 @@ set(CPACK_DEBIAN_RUNTIME_DESCRIPTION "focus sessions across the browser and the 
 Quillbeam runs focus sessions in a browser extension and shields distracting
 desktop apps while one runs. This package holds the native messaging host
 that connects the extension to the desktop (quillbeam_bridge), registered
-for Google Chrome, Chromium and Microsoft Edge for all users; the quillbeam
-command, which shows the session and starts one from a shell; and
-quillbeam-register, which registers the host with other browsers per user.")
+for Google Chrome, Chromium and Microsoft Edge for all users; the desktop
+companion (quillbeam-companion), which pauses the apps a session shields and
+resumes them the moment it allows them, started through the session bus; the
+quillbeam command, which shows the session, starts one and lists, allows and
+resumes the paused apps from a shell; and quillbeam-register, which registers
+the host with other browsers per user.")
 
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME libquillbeam-core-dev)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
-#include "linux_app_table.hpp"
+#include "desktop/linux_app_table.hpp"
 #include "quillbeam/policy/app_catalog.hpp"
 
 namespace quillbeam::companion {

@@ -2,17 +2,19 @@
 
 #include <map>
 
-#include "freezer.hpp"
+#include "desktop/freezer.hpp"
 #include "quillbeam/session/companion_notification.hpp"
 #include "quillbeam/wire/host_message.hpp"
 
 namespace quillbeam::companion {
 
-CompanionEffects::CompanionEffects(platform::LinuxPlatform& platform,
+CompanionEffects::CompanionEffects(platform::LinuxPlatform* platform,
                                    std::function<void(std::string_view)> log)
-    : platform_(platform),
-      log_(std::move(log)),
-      notifier_(platform.sessionBus(), "Quillbeam", "quillbeam-companion", log_) {}
+    : platform_(platform), log_(std::move(log)) {
+  if (platform_ != nullptr) {
+    notifier_.emplace(platform_->sessionBus(), "Quillbeam", "quillbeam-companion", log_);
+  }
+}
 
 namespace {
 
@@ -41,17 +43,19 @@ std::optional<std::string> CompanionEffects::resume(const ShieldTarget& target) 
 
 void CompanionEffects::notify(const std::string& key, const std::string& summary,
                               const std::string& body) {
-  notifier_.show(key, platform::DesktopNotification{summary, body, "", std::nullopt});
+  if (notifier_)
+    notifier_->show(key, platform::DesktopNotification{summary, body, "", std::nullopt});
 }
 
 void CompanionEffects::withdraw(const std::string& key) {
-  notifier_.close(key);
+  if (notifier_) notifier_->close(key);
 }
 
 void CompanionEffects::appBlocked(const std::string& appName) {
+  if (platform_ == nullptr) return;
   const HostMessage message{HostMessage::AppBlocked{appName}};
-  platform_.notifications().post(CompanionNotification::command,
-                                 std::map<std::string, std::string>{{"json", message.encode()}});
+  platform_->notifications().post(CompanionNotification::command,
+                                  std::map<std::string, std::string>{{"json", message.encode()}});
 }
 
 }  // namespace quillbeam::companion

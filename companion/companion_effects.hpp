@@ -11,10 +11,11 @@
 namespace quillbeam::companion {
 
 // The real effects: the freezer, desktop notifications, and app-blocked to the extension
-// as a companion command on the session bus, which the bridge relays.
+// as a companion command on the session bus, which the bridge relays. Without a platform
+// (`quillbeam` on its own) the user is told nothing and the extension hears nothing.
 class CompanionEffects final : public ShieldEffects {
  public:
-  CompanionEffects(platform::LinuxPlatform& platform, std::function<void(std::string_view)> log);
+  CompanionEffects(platform::LinuxPlatform* platform, std::function<void(std::string_view)> log);
 
   std::optional<std::string> pause(const ShieldTarget& target) override;
   std::optional<std::string> resume(const ShieldTarget& target) override;
@@ -24,9 +25,9 @@ class CompanionEffects final : public ShieldEffects {
   void log(std::string_view line) override { log_(line); }
 
  private:
-  platform::LinuxPlatform& platform_;
+  platform::LinuxPlatform* platform_;
   std::function<void(std::string_view)> log_;
-  platform::DesktopNotifier notifier_;
+  std::optional<platform::DesktopNotifier> notifier_;
 };
 
 }  // namespace quillbeam::companion

@@ -1,32 +1,40 @@
 #include "companion_interface.hpp"
 
-#include <cmath>
-
 #include "app_listing.hpp"
-#include "companion.hpp"
+#include "companion_service.hpp"
+#include "quillbeam/session/companion_notification.hpp"
 
 namespace quillbeam::companion {
 namespace {
 
-using platform::dbus::Argument;
 using platform::dbus::Method;
 using platform::dbus::MethodError;
 using platform::dbus::MethodResult;
 using platform::dbus::Reader;
 using platform::dbus::Writer;
 
-std::vector<AppListing> listings(const Companion& companion) {
-  std::vector<AppListing> out;
-  for (const auto& report : companion.apps()) {
-    out.push_back(AppListing{report.app.bundleID, report.app.name, report.app.linuxId,
-                             report.app.paused, report.verdict.reason()});
+using Service = std::function<CompanionService*()>;
+
+// Runs `answer` on the service, turning its refusals into errors for the caller.
+template <typename Answer>
+MethodResult withService(const Service& service, Answer answer) {
+  CompanionService* running = service();
+  if (running == nullptr) {
+    return MethodError{"org.freedesktop.DBus.Error.Failed", "the companion is starting"};
   }
-  return out;
+  try {
+    std::string body;
+    Writer out(body);
+    answer(*running, out);
+    return body;
+  } catch (const CompanionError& error) {
+    return MethodError{"org.freedesktop.DBus.Error.Failed", error.what()};
+  }
 }
 
 }  // namespace
 
-CompanionInterface::CompanionInterface(Companion& companion, platform::LinuxPlatform& platform,
+CompanionInterface::CompanionInterface(Service service, platform::LinuxPlatform& platform,
                                        std::function<void(NameOutcome, std::string_view)> name) {
   auto* connection = platform.sessionBus().get();
   if (connection == nullptr) return;
@@ -34,48 +42,49 @@ CompanionInterface::CompanionInterface(Companion& companion, platform::LinuxPlat
       {"ListApps",
        {},
        {{"apps", std::string(kAppListingSignature)}},
-       [&companion](Reader&) -> MethodResult {
-         std::string body;
-         Writer out(body);
-         writeListings(out, listings(companion));
-         return body;
+       [service](Reader&) -> MethodResult {
+         return withService(service, [](CompanionService& companion, Writer& out) {
+           writeListings(out, companion.apps());
+         });
        }},
       {"Allow",
        {{"app", "s"}, {"minutes", "u"}},
        {{"until_ms", "x"}},
-       [&companion](Reader& in) -> MethodResult {
+       [service](Reader& in) -> MethodResult {
          const std::string app(in.string());
          const uint32_t minutes = in.uint32();
          if (app.empty() || minutes == 0 || minutes > 24 * 60) {
            return MethodError{"org.freedesktop.DBus.Error.InvalidArgs",
                               "name an app, and between 1 and 1440 minutes"};
          }
-         std::string body;
-         Writer(body).int64(companion.allow(app, minutes).ms());
-         return body;
+         return withService(service, [&](CompanionService& companion, Writer& out) {
+           out.int64(companion.allow(app, minutes).ms());
+         });
        }},
       {"Reload",
        {},
        {{"settings_problem", "s"}},
-       [&companion](Reader&) -> MethodResult {
-         std::string body;
-         Writer(body).string(companion.reload().value_or(""));
-         return body;
+       [service](Reader&) -> MethodResult {
+         return withService(service, [](CompanionService& companion, Writer& out) {
+           out.string(companion.reload().value_or(""));
+         });
        }},
       {"ResumeAll",
        {},
        {{"resumed", "u"}},
-       [&companion](Reader&) -> MethodResult {
-         std::string body;
-         Writer(body).uint32(static_cast<uint32_t>(companion.resumeAll()));
-         return body;
+       [service](Reader&) -> MethodResult {
+         return withService(service, [](CompanionService& companion, Writer& out) {
+           out.uint32(static_cast<uint32_t>(companion.resumeAll().resumed));
+         });
        }},
   };
   object_ = std::make_unique<platform::dbus::ExportedObject>(
-      *connection, bus::kPath, platform::dbus::Interface{bus::kInterface, std::move(methods), {}});
+      *connection, CompanionBus::path,
+      platform::dbus::Interface{CompanionBus::interface, std::move(methods), {}});
   // The object answers before the name is ours, so a caller that activated us finds it.
   connection->requestName(
-      bus::kName, [name = std::move(name)](platform::dbus::NameState state, std::string_view why) {
+      CompanionBus::name,
+      [name = std::move(name)](platform::dbus::NameState state, std::string_view why) {
         switch (state) {
           case platform::dbus::NameState::Owned:
             return name(NameOutcome::owned, why);

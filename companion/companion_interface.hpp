@@ -9,27 +9,20 @@
 
 namespace quillbeam::companion {
 
-class Companion;
-
-// The bus name, object and interface of the companion, for `quillbeam` and for scripts:
-//   busctl --user call com.quillbeam.mac /com/quillbeam/mac com.quillbeam.Companion ListApps
-namespace bus {
-inline constexpr const char* kName = "com.quillbeam.mac";
-inline constexpr const char* kPath = "/com/quillbeam/mac";
-inline constexpr const char* kInterface = "com.quillbeam.Companion";
-}  // namespace bus
+class CompanionService;
 
 enum class NameOutcome { owned, elsewhere, lost };
 
-// Exports the companion's interface and asks for its bus name; `name` hears whether the
-// companion got it, and if it loses it later.
+// Exports the companion's interface (CompanionBus) and asks for its bus name; `name` hears
+// whether the companion got it, and if it loses it later. `service` is absent until the
+// name is ours: only then may the companion touch anything.
 //   ListApps() -> a(sssbss)   the running apps, paused or not, with the verdict and reason
 //   Allow(s app, u minutes) -> x   allows an app (name or ID) for a while; the end in ms
 //   Reload() -> s             reads the settings again; the settings file's problem or ""
 //   ResumeAll() -> u          resumes everything until the session in force ends
 class CompanionInterface {
  public:
-  CompanionInterface(Companion& companion, platform::LinuxPlatform& platform,
+  CompanionInterface(std::function<CompanionService*()> service, platform::LinuxPlatform& platform,
                      std::function<void(NameOutcome, std::string_view why)> name);
 
  private:

@@ -29,7 +29,7 @@ std::optional<Date> nextChange(const DecisionInputs& in,
 
 }  // namespace
 
-Decision decide(const std::vector<AppIdentity>& apps, const DecisionInputs& in) {
+Decision decide(std::vector<RunningApp> apps, const DecisionInputs& in) {
   Decision decision;
   const std::optional<std::string_view> dismissed =
       in.overrides.dismissedSession
@@ -37,15 +37,18 @@ Decision decide(const std::vector<AppIdentity>& apps, const DecisionInputs& in) 
           : std::nullopt;
   decision.session = Health::effectiveSession(in.link, in.now, dismissed);
   const auto study = in.settings.studyBrowserIDs();
-  const bool studyRunning = std::any_of(apps.begin(), apps.end(), [&](const AppIdentity& app) {
+  const bool studyRunning = std::any_of(apps.begin(), apps.end(), [&](const RunningApp& app) {
     return std::find(study.begin(), study.end(), app.bundleID) != study.end();
   });
   decision.extensionHealthy =
       Health::extensionHealthy(in.link, studyRunning, in.now, in.bridgeAlive);
   const PolicyContext context(decision.session, in.now, in.settings, decision.extensionHealthy,
                               in.overrides.allowances);
-  decision.verdicts.reserve(apps.size());
-  for (const auto& app : apps) decision.verdicts.push_back(Policy::evaluate(app, context));
+  decision.apps.reserve(apps.size());
+  for (auto& app : apps) {
+    const Verdict verdict = Policy::evaluate(AppIdentity{app.bundleID, app.name}, context);
+    decision.apps.push_back(JudgedApp{std::move(app), verdict});
+  }
   // Without a session in force every app is allowed until the link changes, which the
   // bridge announces: nothing to wake up for.
   if (decision.session) decision.nextChange = nextChange(in, decision.session);

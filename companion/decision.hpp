@@ -3,6 +3,7 @@
 #include <optional>
 #include <vector>
 
+#include "desktop/running_app.hpp"
 #include "overrides.hpp"
 #include "quillbeam/policy/app_identity.hpp"
 #include "quillbeam/policy/companion_settings.hpp"
@@ -22,19 +23,25 @@ struct DecisionInputs {
   Health::BridgeAlive bridgeAlive;
 };
 
+// One running app and the policy's verdict on it.
+struct JudgedApp {
+  RunningApp app;
+  Verdict verdict = Verdict::allow();
+};
+
 // The verdict on every running app, and the next instant at which one of them may change
 // without anything else happening (a session, break or allowance ending; a link growing
 // too old to count as healthy).
 struct Decision {
   std::optional<SessionSnapshot> session;
   bool extensionHealthy = true;
-  std::vector<Verdict> verdicts;  // one per app, in the order given
+  std::vector<JudgedApp> apps;  // in the order given
   std::optional<Date> nextChange;
 };
 
 // Judges `apps` as the policy does: the session in force and the extension's health from
 // the link by the health rules (the study browser counts as running when one of `apps`
 // belongs to its family), the settings and the user's overrides.
-Decision decide(const std::vector<AppIdentity>& apps, const DecisionInputs& inputs);
+Decision decide(std::vector<RunningApp> apps, const DecisionInputs& inputs);
 
 }  // namespace quillbeam::companion

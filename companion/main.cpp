@@ -6,7 +6,7 @@
 #include <iostream>
 #include <string_view>
 
-#include "companion.hpp"
+#include "companion_daemon.hpp"
 #include "platform/linux/linux_platform.hpp"
 
 namespace {
@@ -48,7 +48,7 @@ int main(int argc, char** argv) {
     std::cerr << "quillbeam-companion: " << line << "\n" << std::flush;
   };
   try {
-    companion::Companion* running = nullptr;
+    companion::CompanionDaemon* running = nullptr;
     auto platform = platform::makeLinuxPlatform([&](std::string_view line) {
       if (running != nullptr) {
         running->busLost(line);
@@ -56,7 +56,8 @@ int main(int argc, char** argv) {
         log(line);
       }
     });
-    companion::Companion companion(*platform, companion::CompanionFiles::fromEnvironment(), log);
+    companion::CompanionDaemon companion(*platform, companion::CompanionFiles::fromEnvironment(),
+                                         log);
     running = &companion;
     const int status = companion.run();
     running = nullptr;

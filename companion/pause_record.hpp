@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "shield_target.hpp"
+#include "desktop/shield_target.hpp"
 
 namespace quillbeam::companion {
 

@@ -36,7 +36,6 @@ class SettingsSource {
   const CompanionSettings& settings() const { return settings_; }
   // Why the file on disk is not in force, or absent when it is (or there is none).
   const std::optional<std::string>& problem() const { return problem_; }
-  const std::filesystem::path& file() const { return file_; }
 
  private:
   std::filesystem::path file_;

@@ -28,23 +28,24 @@ bool Shield::saveRecord(const std::vector<PausedApp>& apps) {
   }
 }
 
-void Shield::resume(const PausedApp& app) {
+bool Shield::resume(const PausedApp& app) {
   if (auto problem = effects_.resume(app.target)) {
     effects_.log("could not resume " + app.name + ": " + *problem);
+    return false;
   }
+  return true;
 }
 
-void Shield::apply(const std::vector<RunningApp>& apps, const Decision& decision,
-                   const CompanionSettings& settings) {
+void Shield::apply(const Decision& decision, const CompanionSettings& settings) {
   std::vector<PausedApp> wanted;
   std::set<std::string> shielded;  // bundle IDs told about now
-  for (size_t i = 0; i < apps.size() && i < decision.verdicts.size(); ++i) {
-    const auto reason = decision.verdicts[i].reason();
+  for (const auto& [app, verdict] : decision.apps) {
+    const auto reason = verdict.reason();
     if (!reason || !decision.session) continue;
-    shielded.insert(apps[i].bundleID);
-    tell(apps[i], *reason, decision, settings);
+    shielded.insert(app.bundleID);
+    tell(app, *reason, decision, settings);
     if (*reason != ShieldReason::extensionOff && canPause_) {
-      wanted.push_back(PausedApp{apps[i].bundleID, apps[i].name, apps[i].target});
+      wanted.push_back(PausedApp{app.bundleID, app.name, app.target});
     }
   }
 
@@ -101,14 +102,22 @@ void Shield::tell(const RunningApp& app, ShieldReason reason, const Decision& de
   effects_.notify(app.bundleID, notice.summary, notice.body);
 }
 
-size_t Shield::resumeAll() {
-  for (const auto& app : paused_) resume(app);
-  const size_t count = paused_.size();
-  paused_.clear();
+ResumeOutcome Shield::resumeAll() {
+  ResumeOutcome outcome;
+  std::vector<PausedApp> left;
+  for (const auto& app : paused_) {
+    if (resume(app)) {
+      ++outcome.resumed;
+    } else {
+      outcome.failed.push_back(app.name);
+      left.push_back(app);
+    }
+  }
+  paused_ = std::move(left);
   saveRecord(paused_);
   for (const auto& [key, body] : shown_) effects_.withdraw(key);
   shown_.clear();
-  return count;
+  return outcome;
 }
 
 }  // namespace quillbeam::companion

@@ -8,8 +8,9 @@
 #include <vector>
 
 #include "decision.hpp"
+#include "desktop/running_app.hpp"
 #include "pause_record.hpp"
-#include "running_app.hpp"
+#include "resume_outcome.hpp"
 #include "shield_effects.hpp"
 
 namespace quillbeam::companion {
@@ -28,19 +29,20 @@ class Shield {
   // resumes whatever that decision does not shield.
   void adopt(std::vector<PausedApp> recorded) { paused_ = std::move(recorded); }
 
-  // `decision` holds one verdict per app of `apps`.
-  void apply(const std::vector<RunningApp>& apps, const Decision& decision,
-             const CompanionSettings& settings);
+  // Pauses what `decision` shields and resumes what it no longer does.
+  void apply(const Decision& decision, const CompanionSettings& settings);
 
-  // Resumes everything paused and forgets it; returns how many were resumed.
-  size_t resumeAll();
+  // Resumes everything paused and forgets it, but for what could not be resumed: that stays
+  // paused in the record, to be tried again.
+  ResumeOutcome resumeAll();
 
   const std::vector<PausedApp>& paused() const { return paused_; }
   bool isPaused(const ShieldTarget& target) const;
 
  private:
   bool saveRecord(const std::vector<PausedApp>& apps);
-  void resume(const PausedApp& app);
+  // Whether the app is resumed (or gone); a failure is logged.
+  bool resume(const PausedApp& app);
   void tell(const RunningApp& app, ShieldReason reason, const Decision& decision,
             const CompanionSettings& settings);
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "shield_target.hpp"
+#include "desktop/shield_target.hpp"
 
 namespace quillbeam::companion {
 

@@ -11,7 +11,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "companion/small_file.hpp"
+#include "companion/desktop/small_file.hpp"
 
 namespace quillbeam::companion::bench {
 namespace {

@@ -9,8 +9,8 @@
 #include <filesystem>
 #include <string>
 
-#include "companion/app_discovery.hpp"
-#include "companion/cgroup_tree.hpp"
+#include "companion/desktop/app_discovery.hpp"
+#include "companion/desktop/cgroup_tree.hpp"
 #include "fake_system.hpp"
 
 namespace quillbeam::companion::bench {

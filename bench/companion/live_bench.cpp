@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-#include "companion/app_discovery.hpp"
+#include "companion/desktop/app_discovery.hpp"
 #include "companion_rig.hpp"
 #include "summary.hpp"
 

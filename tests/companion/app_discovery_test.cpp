@@ -1,4 +1,4 @@
-#include "companion/app_discovery.hpp"
+#include "companion/desktop/app_discovery.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "companion/app_watch.hpp"
+#include "companion/desktop/app_watch.hpp"
 
 #include <gtest/gtest.h>
 

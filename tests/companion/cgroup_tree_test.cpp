@@ -1,4 +1,4 @@
-#include "companion/cgroup_tree.hpp"
+#include "companion/desktop/cgroup_tree.hpp"
 
 #include <gtest/gtest.h>
 

@@ -63,17 +63,20 @@ TEST(Decision, WakesAtTheFirstInstantAVerdictCanFlip) {
 TEST(Decision, TheStudyBrowserCountsAsRunningOnlyWhenOneOfItsFamilyRuns) {
   // A link last seen a minute ago, disconnected: unhealthy while the study browser runs.
   const auto in = inputs(session(now.ms() + 3'600'000), false, 60'000);
-  const AppIdentity chromeBeta{"com.google.Chrome.beta", "Google Chrome"};
-  const AppIdentity discord{"com.hnc.Discord", "Discord"};
+  const RunningApp chromeBeta{"com.google.Chrome.beta", "Google Chrome", "google-chrome-beta",
+                              ShieldTarget::cgroup("/a.scope")};
+  const RunningApp discord{"com.hnc.Discord", "Discord", "discord",
+                           ShieldTarget::cgroup("/b.scope")};
   const Decision withBrowser = decide({chromeBeta, discord}, in);
   EXPECT_FALSE(withBrowser.extensionHealthy);
-  EXPECT_EQ(withBrowser.verdicts[0], Verdict::shield(ShieldReason::extensionOff));
+  EXPECT_EQ(withBrowser.apps[0].verdict, Verdict::shield(ShieldReason::extensionOff));
   EXPECT_TRUE(decide({discord}, in).extensionHealthy);
   // A dismissed session shields nothing.
   auto dismissed = in;
   dismissed.overrides.dismissedSession = "s1";
-  EXPECT_THAT(decide({chromeBeta, discord}, dismissed).verdicts,
-              ElementsAre(Verdict::allow(), Verdict::allow()));
+  for (const auto& judged : decide({chromeBeta, discord}, dismissed).apps) {
+    EXPECT_EQ(judged.verdict, Verdict::allow()) << judged.app.name;
+  }
 }
 
 TEST(SettingsFile, ABrokenFileKeepsTheLastGoodSettingsAndSaysWhichFileAndWhy) {

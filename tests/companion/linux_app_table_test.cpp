@@ -1,4 +1,4 @@
-#include "companion/linux_app_table.hpp"
+#include "companion/desktop/linux_app_table.hpp"
 
 #include <gtest/gtest.h>
 

@@ -2,9 +2,9 @@
 // is told and when, and what a refusal leaves behind.
 #include <gmock/gmock.h>
 
+#include "companion/desktop/small_file.hpp"
 #include "companion/pause_record.hpp"
 #include "companion/shield.hpp"
-#include "companion/small_file.hpp"
 #include "fake_system.hpp"
 
 namespace quillbeam::companion {
@@ -47,12 +47,12 @@ RunningApp app(const std::string& id, const std::string& name, const std::string
   return RunningApp{id, name, id, ShieldTarget::cgroup("/sys/fs/cgroup/app.slice/" + unit), false};
 }
 
-Decision shielding(std::string sessionID, std::vector<Verdict> verdicts) {
+Decision shielding(std::string sessionID, std::vector<JudgedApp> apps) {
   Decision decision;
   decision.session = SessionSnapshot{};
   decision.session->id = std::move(sessionID);
   decision.session->goal = "Deep work";
-  decision.verdicts = std::move(verdicts);
+  decision.apps = std::move(apps);
   return decision;
 }
 
@@ -70,7 +70,7 @@ class ShieldApply : public ::testing::Test {
 };
 
 TEST_F(ShieldApply, PausesAfterRecordingTellsOncePerSessionAndResumesWhenAllowed) {
-  shield.apply({discord, chrome}, shielding("s1", {blocked, extensionOff}), settings);
+  shield.apply(shielding("s1", {{discord, blocked}, {chrome, extensionOff}}), settings);
   EXPECT_THAT(
       desktop.take(),
       ElementsAre("notify com.hnc.Discord: Discord is paused",
@@ -79,18 +79,19 @@ TEST_F(ShieldApply, PausesAfterRecordingTellsOncePerSessionAndResumesWhenAllowed
   EXPECT_EQ(PauseRecord::read(desktop.record).size(), 1u);
 
   // The same decision again does nothing; a break resumes and withdraws.
-  shield.apply({discord, chrome}, shielding("s1", {blocked, extensionOff}), settings);
+  shield.apply(shielding("s1", {{discord, blocked}, {chrome, extensionOff}}), settings);
   EXPECT_THAT(desktop.take(), IsEmpty());
-  shield.apply({discord, chrome}, shielding("s1", {Verdict::allow(), Verdict::allow()}), settings);
+  shield.apply(shielding("s1", {{discord, Verdict::allow()}, {chrome, Verdict::allow()}}),
+               settings);
   EXPECT_THAT(desktop.take(),
               ElementsAre("resume app-discord-1.scope", "withdraw com.google.Chrome",
                           "withdraw com.hnc.Discord"));
   EXPECT_FALSE(std::filesystem::exists(desktop.record));
 
   // Paused again in the same session: not told to the extension twice; a new session is.
-  shield.apply({discord}, shielding("s1", {blocked}), settings);
-  shield.apply({discord}, shielding("s2", {Verdict::allow()}), settings);
-  shield.apply({discord}, shielding("s2", {blocked}), settings);
+  shield.apply(shielding("s1", {{discord, blocked}}), settings);
+  shield.apply(shielding("s2", {{discord, Verdict::allow()}}), settings);
+  shield.apply(shielding("s2", {{discord, blocked}}), settings);
   EXPECT_THAT(desktop.take(),
               ElementsAre("notify com.hnc.Discord: Discord is paused", "pause app-discord-1.scope",
                           "resume app-discord-1.scope", "withdraw com.hnc.Discord",
@@ -100,7 +101,7 @@ TEST_F(ShieldApply, PausesAfterRecordingTellsOncePerSessionAndResumesWhenAllowed
 
 TEST_F(ShieldApply, ARefusedPauseIsNotRecordedAndAnUnwritableRecordPausesNothing) {
   desktop.refusePause = {"app-discord-1.scope"};
-  shield.apply({discord}, shielding("s1", {blocked}), settings);
+  shield.apply(shielding("s1", {{discord, blocked}}), settings);
   EXPECT_THAT(shield.paused(), IsEmpty());
   EXPECT_THAT(PauseRecord::read(desktop.record), IsEmpty());
   desktop.take();
@@ -109,7 +110,7 @@ TEST_F(ShieldApply, ARefusedPauseIsNotRecordedAndAnUnwritableRecordPausesNothing
   ScriptedDesktop unwritable;
   unwritable.record = dir.path() / "record-is-a-folder";
   Shield blind(unwritable.record, unwritable);
-  blind.apply({discord}, shielding("s1", {blocked}), settings);
+  blind.apply(shielding("s1", {{discord, blocked}}), settings);
   for (const auto& line : unwritable.done) EXPECT_FALSE(line.starts_with("pause")) << line;
   EXPECT_THAT(blind.paused(), IsEmpty());
 }
@@ -119,13 +120,13 @@ TEST_F(ShieldApply,
   const RunningApp steam = app("com.valvesoftware.steam", "Steam", "app-steam-3.scope");
   shield.adopt({PausedApp{discord.bundleID, discord.name, discord.target},
                 PausedApp{steam.bundleID, steam.name, steam.target}});
-  shield.apply({discord, steam}, shielding("s1", {blocked, Verdict::allow()}), settings);
+  shield.apply(shielding("s1", {{discord, blocked}, {steam, Verdict::allow()}}), settings);
   EXPECT_THAT(desktop.take(),
               ElementsAre("notify com.hnc.Discord: Discord is paused", "resume app-steam-3.scope"));
   EXPECT_EQ(shield.paused().size(), 1u);
   EXPECT_EQ(PauseRecord::read(desktop.record).size(), 1u);
 
-  EXPECT_EQ(shield.resumeAll(), 1u);
+  EXPECT_EQ(shield.resumeAll().resumed, 1u);
   EXPECT_THAT(desktop.take(),
               ElementsAre("resume app-discord-1.scope", "withdraw com.hnc.Discord"));
   EXPECT_FALSE(std::filesystem::exists(desktop.record));
@@ -133,7 +134,7 @@ TEST_F(ShieldApply,
 
 TEST_F(ShieldApply, WithoutACgroupTreeShieldsAreOnlyTold) {
   Shield telling(desktop.record, desktop, false);
-  telling.apply({discord}, shielding("s1", {blocked}), settings);
+  telling.apply(shielding("s1", {{discord, blocked}}), settings);
   EXPECT_THAT(desktop.take(), ElementsAre("notify com.hnc.Discord: Discord is paused"));
 }
 

@@ -5,9 +5,9 @@
 #include <chrono>
 #include <thread>
 
-#include "companion/app_discovery.hpp"
-#include "companion/freezer.hpp"
-#include "companion/process_stat.hpp"
+#include "companion/desktop/app_discovery.hpp"
+#include "companion/desktop/freezer.hpp"
+#include "companion/desktop/process_stat.hpp"
 #include "throwaway_cgroup.hpp"
 
 namespace quillbeam::companion {

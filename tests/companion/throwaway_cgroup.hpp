@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "companion/cgroup_tree.hpp"
-#include "companion/small_file.hpp"
+#include "companion/desktop/cgroup_tree.hpp"
+#include "companion/desktop/small_file.hpp"
 #include "fake_system.hpp"
 
 namespace quillbeam::companion::testing {

@@ -1,4 +1,4 @@
-#include "companion/unit_name.hpp"
+#include "companion/desktop/unit_name.hpp"
 
 #include <gtest/gtest.h>
 

@@ -13,7 +13,7 @@
 #include <thread>
 
 #include "bridge/support/bridge_process.hpp"
-#include "companion/cgroup_tree.hpp"
+#include "companion/desktop/cgroup_tree.hpp"
 #include "companion/pause_record.hpp"
 #include "companion/settings_file.hpp"
 #include "quillbeam/json/strict_json.hpp"

@@ -6,21 +6,10 @@
 #include <iomanip>
 #include <iostream>
 
-#include "companion/app_discovery.hpp"
-#include "companion/app_listing.hpp"
-#include "companion/app_names.hpp"
-#include "companion/cgroup_tree.hpp"
-#include "companion/companion_interface.hpp"
-#include "companion/companion_paths.hpp"
-#include "companion/decision.hpp"
-#include "companion/freezer.hpp"
-#include "companion/overrides.hpp"
-#include "companion/pause_record.hpp"
-#include "companion/settings_file.hpp"
+#include "companion/companion_service.hpp"
 #include "exit_status.hpp"
 #include "quillbeam/policy/app_catalog.hpp"
-#include "quillbeam/policy/bridge_alive.hpp"
-#include "quillbeam/session/shared_files.hpp"
+#include "quillbeam/session/companion_notification.hpp"
 #include "session_bus_access.hpp"
 
 namespace quillbeam::cli {
@@ -40,7 +29,8 @@ std::optional<dbus::Message> callCompanion(const char* member, std::string signa
   auto platform = openSessionBus(problem);
   auto* connection = platform->sessionBus().get();
   if (connection == nullptr) return std::nullopt;
-  auto call = dbus::Message::methodCall(bus::kName, bus::kPath, bus::kInterface, member);
+  auto call = dbus::Message::methodCall(CompanionBus::name, CompanionBus::path,
+                                        CompanionBus::interface, member);
   call.flags |= kNoAutoStart;
   call.signature = std::move(signature);
   call.body = std::move(body);
@@ -69,34 +59,11 @@ std::string joined(const std::vector<std::string>& items) {
   return out;
 }
 
-// The apps as the companion would judge them now, when it does not run.
-std::vector<AppListing> judgeHere() {
-  auto found = findCgroupTree();
-  std::optional<CgroupTree> tree;
-  if (auto* problem = std::get_if<std::string>(&found)) {
-    std::cout << "(" << *problem << ": only apps found by their executable are listed)\n";
-  } else {
-    tree = std::get<CgroupTree>(std::move(found));
-  }
-  const auto apps = AppDiscovery(tree).scan();
-  std::vector<AppIdentity> identities;
-  for (const auto& app : apps) identities.push_back(AppIdentity{app.bundleID, app.name});
-  SettingsSource settings(paths::settingsFile());
-  settings.reload();
-  Overrides overrides;
-  try {
-    overrides = readOverrides(paths::overridesFile());
-  } catch (const std::exception&) {
-  }
-  const Decision decision = decide(
-      identities, DecisionInputs{SharedFiles::readLink(SharedFiles::browserLink()),
-                                 settings.settings(), overrides, Date::now(), Health::bridgeAlive});
-  std::vector<AppListing> out;
-  for (size_t i = 0; i < apps.size(); ++i) {
-    out.push_back(AppListing{apps[i].bundleID, apps[i].name, apps[i].linuxId, apps[i].paused,
-                             decision.verdicts[i].reason()});
-  }
-  return out;
+// The companion in this process, for when none runs: it decides and edits as the running
+// one does, and pauses nothing.
+CompanionService localCompanion() {
+  return CompanionService(CompanionFiles::fromEnvironment(), CompanionService::Mode::inspect,
+                          nullptr, [](std::string_view line) { complain(line); });
 }
 
 int showApps() {
@@ -106,7 +73,7 @@ int showApps() {
     apps = readListings(in);
   } else {
     std::cout << "The companion is not running; verdicts as it would judge now.\n";
-    apps = judgeHere();
+    apps = localCompanion().apps();
   }
   size_t nameWidth = 4, idWidth = 2;
   for (const auto& app : apps) {
@@ -131,51 +98,29 @@ int allow(const CompanionRequest& request) {
   dbus::Writer out(body);
   out.string(request.app);
   out.uint32(static_cast<uint32_t>(request.minutes));
-  Date until = Date::now() + static_cast<double>(request.minutes) * 60.0;
+  Date until;
   if (auto reply = callCompanion("Allow", "su", body)) {
     until = Date::fromMs(reply->bodyReader().int64());
   } else {
-    Overrides overrides;
-    try {
-      overrides = readOverrides(paths::overridesFile());
-    } catch (const std::exception& error) {
-      complain(std::string(error.what()) + "; starting it afresh");
-    }
-    for (const auto& id : app.bundleIDs) overrides.allowances[id] = until;
-    writeOverrides(paths::overridesFile(), overrides, Date::now());
+    until = localCompanion().allow(request.app, static_cast<double>(request.minutes));
   }
   std::cout << app.name << " is allowed until " << clockText(until) << ".\n";
   return std::cout.flush() ? exitSuccess : exitFailure;
 }
 
 int changeBlocked(const CompanionRequest& request) {
-  const auto file = paths::settingsFile();
-  CompanionSettings settings = readSettings(file);
-  const NamedApp app = resolveApp(request.app);
-  auto& blocked = settings.blockedApps;
-  size_t changed = 0;
-  if (request.action == CompanionRequest::Action::block) {
-    for (const auto& id : app.bundleIDs) {
-      if (settings.isBlocked(id)) continue;
-      blocked.push_back(BlockedApp{app.name, id});
-      ++changed;
-    }
-  } else {
-    changed = std::erase_if(blocked, [&](const BlockedApp& entry) {
-      return std::find(app.bundleIDs.begin(), app.bundleIDs.end(), entry.bundleID) !=
-             app.bundleIDs.end();
-    });
-  }
   const bool blocking = request.action == CompanionRequest::Action::block;
-  if (changed == 0) {
-    std::cout << app.name << (blocking ? " is already blocked.\n" : " is not blocked.\n");
+  auto companion = localCompanion();
+  const BlockChange change =
+      blocking ? companion.block(request.app) : companion.unblock(request.app);
+  if (change.changed == 0) {
+    std::cout << change.app.name << (blocking ? " is already blocked.\n" : " is not blocked.\n");
     return std::cout.flush() ? exitSuccess : exitFailure;
   }
-  writeSettings(file, settings);
   reloadCompanion();
-  std::cout << app.name
+  std::cout << change.app.name
             << (blocking ? " is paused during focus sessions (" : " is no longer paused (")
-            << joined(app.bundleIDs) << ").\n";
+            << joined(change.app.bundleIDs) << ").\n";
   return std::cout.flush() ? exitSuccess : exitFailure;
 }
 
@@ -185,20 +130,12 @@ std::string browserName(std::string_view id) {
 }
 
 int settingsCommand(const CompanionRequest& request) {
-  const auto file = paths::settingsFile();
-  CompanionSettings settings = readSettings(file);
-  const bool change = request.studyBrowser || request.blockOtherBrowsers || request.guardExtension;
-  if (change) {
-    if (request.studyBrowser) {
-      const NamedApp browser = resolveApp(*request.studyBrowser);
-      settings.studyBrowser = browser.bundleIDs.front();
-    }
-    if (request.blockOtherBrowsers) settings.blockOtherBrowsers = *request.blockOtherBrowsers;
-    if (request.guardExtension) settings.guardExtension = *request.guardExtension;
-    writeSettings(file, settings);
-    reloadCompanion();
-  }
-  std::cout << "Settings:        " << file.string() << "\n"
+  const SettingsChange change{request.studyBrowser, request.blockOtherBrowsers,
+                              request.guardExtension};
+  auto companion = localCompanion();
+  const CompanionSettings settings = companion.settings(change);
+  if (!change.empty()) reloadCompanion();
+  std::cout << "Settings:        " << companion.settingsFile().string() << "\n"
             << "Study browser:   " << browserName(settings.studyBrowser) << "\n"
             << "Other browsers:  "
             << (settings.blockOtherBrowsers ? "paused during a session" : "allowed") << "\n"
@@ -214,40 +151,20 @@ int settingsCommand(const CompanionRequest& request) {
 }
 
 int resumeAll() {
-  size_t resumed = 0;
+  ResumeOutcome outcome;
   if (auto reply = callCompanion("ResumeAll")) {
-    resumed = reply->bodyReader().uint32();
+    outcome.resumed = reply->bodyReader().uint32();
   } else {
     // No companion: resume what its record holds, and keep it from pausing them again in
     // this session when it starts.
-    const auto record = paths::pauseRecord();
-    std::vector<PausedApp> left;
-    for (const auto& app : PauseRecord::read(record)) {
-      const ShieldResult result = companion::resume(app.target);
-      if (result.status == ShieldResult::Status::refused) {
-        complain("could not resume " + app.name + ": " + result.error);
-        left.push_back(app);
-      } else {
-        ++resumed;
-      }
-    }
-    PauseRecord::write(record, left);
-    const auto link = SharedFiles::readLink(SharedFiles::browserLink());
-    if (auto session = Health::effectiveSession(link, Date::now(), std::nullopt)) {
-      Overrides overrides;
-      try {
-        overrides = readOverrides(paths::overridesFile());
-      } catch (const std::exception&) {
-      }
-      overrides.dismissedSession = session->id;
-      writeOverrides(paths::overridesFile(), overrides, Date::now());
-    }
-    if (!left.empty()) {
-      std::cout << "Resumed " << resumed << " app(s); " << left.size() << " could not be.\n";
-      return exitFailure;
-    }
+    outcome = localCompanion().resumeAll();
   }
-  std::cout << "Resumed " << resumed << " app(s).\n";
+  if (!outcome.failed.empty()) {
+    std::cout << "Resumed " << outcome.resumed << " app(s); " << outcome.failed.size()
+              << " could not be: " << joined(outcome.failed) << ".\n";
+    return exitFailure;
+  }
+  std::cout << "Resumed " << outcome.resumed << " app(s).\n";
   return std::cout.flush() ? exitSuccess : exitFailure;
 }
 
@@ -270,7 +187,7 @@ int runCompanionCommand(const CompanionRequest& request) {
         return resumeAll();
     }
   } catch (const std::exception& error) {
-    complain(error.what());
+    complain(error.what());  // CompanionError among them: a sentence for the user
   }
   return exitFailure;
 }

@@ -8,11 +8,12 @@
 #include "command_line.hpp"
 #include "environment.hpp"
 #include "flatpak_app.hpp"
+#include "quillbeam/wire/companion_protocol.hpp"
 
 namespace quillbeam::Register {
 
 // The manifest's file name: the host name with ".json".
-inline constexpr char manifestFileName[] = "com.quillbeam.companion.json";
+inline const std::string manifestFileName = std::string(CompanionProtocol::hostName) + ".json";
 
 // One line of the report: a manifest file to write or remove, or a browser that is
 // skipped and why.

@@ -1,4 +1,4 @@
-#include "companion/small_file.hpp"
+#include "companion/desktop/small_file.hpp"
 
 #include <cerrno>
 

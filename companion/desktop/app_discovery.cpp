@@ -1,4 +1,4 @@
-#include "companion/app_discovery.hpp"
+#include "companion/desktop/app_discovery.hpp"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -15,10 +15,10 @@
 #include <string>
 #include <unordered_set>
 
-#include "companion/linux_app_table.hpp"
-#include "companion/process_stat.hpp"
-#include "companion/small_file.hpp"
-#include "companion/unit_name.hpp"
+#include "companion/desktop/linux_app_table.hpp"
+#include "companion/desktop/process_stat.hpp"
+#include "companion/desktop/small_file.hpp"
+#include "companion/desktop/unit_name.hpp"
 #include "platform/linux/unique_fd.hpp"
 
 namespace quillbeam::companion {
@@ -90,7 +90,7 @@ class UnitScan {
       if (name.starts_with('.') || !isDirectory(dir, entry)) continue;
       std::optional<UnitName> unit = parseUnitName(name);
       const std::string childPath = path + "/" + entry->d_name;
-      if (name.ends_with(".slice")) {
+      if (isSliceName(name)) {
         if (depth >= kMaxSliceDepth) continue;
         DirHandle child = openDirectory(::dirfd(dir), entry->d_name);
         if (!child) continue;

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "companion/shield_target.hpp"
+#include "companion/desktop/shield_target.hpp"
 
 namespace quillbeam::companion {
 

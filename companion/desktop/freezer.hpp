@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "companion/shield_target.hpp"
+#include "companion/desktop/shield_target.hpp"
 
 // Pausing and resuming a shield target. A cgroup is frozen through its cgroup.freeze; an
 // app outside any unit is stopped with SIGSTOP and continued with SIGCONT, each process

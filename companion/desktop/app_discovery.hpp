@@ -6,8 +6,8 @@
 #include <optional>
 #include <vector>
 
-#include "companion/cgroup_tree.hpp"
-#include "companion/running_app.hpp"
+#include "companion/desktop/cgroup_tree.hpp"
+#include "companion/desktop/running_app.hpp"
 
 // One scan of the apps the user runs. Two sources:
 // - every populated service or scope of the user's app.slice (sub-slices included) that

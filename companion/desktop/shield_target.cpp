@@ -1,4 +1,4 @@
-#include "companion/shield_target.hpp"
+#include "companion/desktop/shield_target.hpp"
 
 #include <algorithm>
 #include <limits>

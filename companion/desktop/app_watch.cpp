@@ -1,4 +1,4 @@
-#include "companion/app_watch.hpp"
+#include "companion/desktop/app_watch.hpp"
 
 #include <sys/epoll.h>
 #include <sys/inotify.h>
@@ -7,7 +7,7 @@
 #include <cstring>
 #include <system_error>
 
-#include "companion/unit_name.hpp"
+#include "companion/desktop/unit_name.hpp"
 
 namespace quillbeam::companion {
 namespace {
@@ -60,7 +60,7 @@ void AppWatch::addSlice(const fs::path& slice) {
     std::error_code entryError;
     if (!it->is_directory(entryError) || it->is_symlink(entryError)) continue;
     const std::string name = it->path().filename().string();
-    if (name.ends_with(".slice")) {
+    if (isSliceName(name)) {
       addSlice(it->path());
     } else if (isServiceOrScopeName(name)) {
       addUnit(it->path());
@@ -107,7 +107,7 @@ void AppWatch::onReadable() {
       relevant = true;
       if (!(event.mask & IN_CREATE)) continue;
       const fs::path child = where / name;
-      if (child == appSlice_ || name.ends_with(".slice")) {
+      if (child == appSlice_ || isSliceName(name)) {
         addSlice(child);
       } else if (isServiceOrScopeName(name)) {
         addUnit(child);

@@ -44,4 +44,9 @@ std::optional<std::string> unescapeUnitText(std::string_view text);
 // frozen on its own; slices are not: freezing one freezes everything under it).
 bool isServiceOrScopeName(std::string_view dirName);
 
+// Whether `dirName` names a slice: a cgroup that only groups units.
+inline bool isSliceName(std::string_view dirName) {
+  return dirName.ends_with(".slice");
+}
+
 }  // namespace quillbeam::companion

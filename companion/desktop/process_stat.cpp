@@ -1,9 +1,9 @@
-#include "companion/process_stat.hpp"
+#include "companion/desktop/process_stat.hpp"
 
 #include <array>
 #include <charconv>
 
-#include "companion/small_file.hpp"
+#include "companion/desktop/small_file.hpp"
 
 namespace quillbeam::companion {
 

@@ -1,4 +1,4 @@
-#include "companion/freezer.hpp"
+#include "companion/desktop/freezer.hpp"
 
 #include <fcntl.h>
 #include <linux/magic.h>
@@ -14,10 +14,10 @@
 #include <cstring>
 #include <vector>
 
-#include "companion/cgroup_tree.hpp"
-#include "companion/process_stat.hpp"
-#include "companion/small_file.hpp"
-#include "companion/unit_name.hpp"
+#include "companion/desktop/cgroup_tree.hpp"
+#include "companion/desktop/process_stat.hpp"
+#include "companion/desktop/small_file.hpp"
+#include "companion/desktop/unit_name.hpp"
 #include "platform/linux/unique_fd.hpp"
 
 namespace quillbeam::companion {
@@ -80,7 +80,7 @@ ShieldResult setFrozen(const fs::path& directory, bool freeze) {
   const fs::path parent = directory.parent_path();
   const bool inAppSlice = std::any_of(parent.begin(), parent.end(),
                                       [](const fs::path& part) { return part == "app.slice"; });
-  if (!inAppSlice || !parent.filename().string().ends_with(".slice")) {
+  if (!inAppSlice || !isSliceName(parent.filename().string())) {
     return refused(shown + " is not a unit in an app.slice");
   }
   UniqueFd dir(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW));

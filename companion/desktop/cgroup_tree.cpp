@@ -1,4 +1,4 @@
-#include "companion/cgroup_tree.hpp"
+#include "companion/desktop/cgroup_tree.hpp"
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -8,7 +8,7 @@
 #include <system_error>
 #include <vector>
 
-#include "companion/small_file.hpp"
+#include "companion/desktop/small_file.hpp"
 
 namespace quillbeam::companion {
 namespace {

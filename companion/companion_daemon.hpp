@@ -1,0 +1,61 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string_view>
+
+#include "companion_service.hpp"
+#include "platform/linux/linux_platform.hpp"
+#include "platform/linux/unique_fd.hpp"
+
+namespace quillbeam::companion {
+
+class AppWatch;
+class DirectoryWatch;
+class CompanionInterface;
+
+// The running companion: owns com.quillbeam.mac on the session bus and wires the service
+// to the loop, so that it decides again whenever something it judges by changes: the
+// bridge's word on the bus, an app unit coming or going, the settings file, the instant a
+// session, break or allowance ends. Nothing it paused outlives it: every way out resumes
+// everything.
+class CompanionDaemon {
+ public:
+  using Log = CompanionService::Log;
+
+  CompanionDaemon(platform::LinuxPlatform& platform, CompanionFiles files, Log log);
+  ~CompanionDaemon();
+  CompanionDaemon(const CompanionDaemon&) = delete;
+  CompanionDaemon& operator=(const CompanionDaemon&) = delete;
+
+  // Runs until a stop signal, the loss of the bus or of its name. Returns the exit status.
+  int run();
+
+  // The platform's word that the bus is gone or failed.
+  void busLost(std::string_view why);
+
+ private:
+  void start();
+  void stop(std::string_view why, int status);
+  // Decides now, then waits for the next instant a verdict may change.
+  void decide();
+  void armTimer(std::optional<Date> at);
+  void armProcessScan(bool on);
+
+  platform::LinuxPlatform& platform_;
+  CompanionFiles files_;
+  Log log_;
+  std::unique_ptr<CompanionService> service_;
+  std::unique_ptr<AppWatch> watch_;
+  std::unique_ptr<CompanionInterface> interface_;
+  std::unique_ptr<DirectoryWatch> settingsWatch_;
+  platform::UniqueFd timer_;        // the next instant a verdict may change
+  platform::UniqueFd processScan_;  // while a session runs: apps found by executable
+  platform::UniqueFd signals_;
+  std::vector<std::unique_ptr<platform::EventLoop::Watch>> watches_;
+  bool stopping_ = false;
+  int status_ = 0;
+};
+
+}  // namespace quillbeam::companion

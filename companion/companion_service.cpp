@@ -1,0 +1,250 @@
+#include "companion_service.hpp"
+
+#include <algorithm>
+
+#include "companion_effects.hpp"
+#include "companion_paths.hpp"
+#include "decision.hpp"
+#include "desktop/app_discovery.hpp"
+#include "desktop/cgroup_tree.hpp"
+#include "overrides.hpp"
+#include "pause_record.hpp"
+#include "quillbeam/policy/bridge_alive.hpp"
+#include "quillbeam/session/shared_files.hpp"
+#include "settings_file.hpp"
+#include "shield.hpp"
+
+namespace quillbeam::companion {
+
+// Everything the service keeps between calls.
+class CompanionState {
+ public:
+  CompanionState(CompanionFiles files, CompanionService::Mode mode,
+                 platform::LinuxPlatform* platform, CompanionService::Log log)
+      : files(std::move(files)),
+        mode(mode),
+        log(std::move(log)),
+        settings(this->files.settings),
+        effects(platform, this->log) {}
+
+  CompanionFiles files;
+  CompanionService::Mode mode;
+  CompanionService::Log log;
+  SettingsSource settings;
+  Overrides overrides;
+  std::optional<BrowserLink> link;
+  CompanionEffects effects;
+  std::optional<CgroupTree> tree;
+  std::unique_ptr<Shield> shield;
+  std::unique_ptr<AppDiscovery> discovery;
+  std::vector<RunningApp> running;  // as the last scan saw them
+  Decision decision;                // on those apps
+
+  void readOverrides() {
+    try {
+      overrides = companion::readOverrides(files.overrides);
+    } catch (const std::exception& error) {
+      log(std::string(error.what()) + "; starting the allowances afresh");
+    }
+  }
+
+  void writeOverrides() {
+    try {
+      companion::writeOverrides(files.overrides, overrides, Date::now());
+    } catch (const std::exception& error) {
+      throw CompanionError(error.what());
+    }
+  }
+
+  // The settings as the file holds them, for an edit: a broken file is refused, never
+  // replaced by defaults.
+  CompanionSettings settingsForEdit() const {
+    try {
+      return readSettings(files.settings);
+    } catch (const std::exception& error) {
+      throw CompanionError(error.what());
+    }
+  }
+
+  void saveSettings(const CompanionSettings& edited) {
+    try {
+      writeSettings(files.settings, edited);
+    } catch (const std::exception& error) {
+      throw CompanionError(error.what());
+    }
+    settings.reload();
+  }
+};
+
+CompanionFiles CompanionFiles::fromEnvironment() {
+  return CompanionFiles{paths::settingsFile(), paths::pauseRecord(), paths::overridesFile(),
+                        SharedFiles::browserLink()};
+}
+
+CompanionService::CompanionService(CompanionFiles files, Mode mode,
+                                   platform::LinuxPlatform* platform, Log log)
+    : state_(std::make_unique<CompanionState>(std::move(files), mode, platform, std::move(log))) {
+  auto& s = *state_;
+  reloadSettings();
+  s.readOverrides();
+  auto found = findCgroupTree();
+  if (auto* problem = std::get_if<std::string>(&found)) {
+    s.log(*problem + (mode == Mode::enforce ? ": apps cannot be paused, only told about"
+                                            : ": only apps found by their executable are listed"));
+  } else {
+    s.tree = std::get<CgroupTree>(std::move(found));
+  }
+  s.shield = std::make_unique<Shield>(s.files.record, s.effects,
+                                      mode == Mode::enforce && s.tree.has_value());
+  try {
+    // A crash or kill -9 of an earlier run left these paused; the first decision resumes
+    // whatever it does not shield now.
+    s.shield->adopt(PauseRecord::read(s.files.record));
+  } catch (const std::exception& error) {
+    s.log(std::string(error.what()) + "; nothing from it can be resumed");
+  }
+  // Without a tree, apps found by their executable can still be told about.
+  s.discovery = std::make_unique<AppDiscovery>(s.tree);
+  readLink();
+  rescan();
+  decide();
+}
+
+CompanionService::~CompanionService() = default;
+
+std::vector<AppListing> CompanionService::apps() const {
+  const auto& s = *state_;
+  std::vector<AppListing> out;
+  out.reserve(s.decision.apps.size());
+  for (const auto& [app, verdict] : s.decision.apps) {
+    out.push_back(AppListing{app.bundleID, app.name, app.linuxId,
+                             app.paused || s.shield->isPaused(app.target), verdict.reason()});
+  }
+  return out;
+}
+
+Date CompanionService::allow(std::string_view typed, double minutes) {
+  auto& s = *state_;
+  const Date until = Date::now() + minutes * 60.0;
+  for (const auto& id : resolveApp(typed).bundleIDs) s.overrides.allowances[id] = until;
+  s.writeOverrides();
+  decide();
+  return until;
+}
+
+BlockChange CompanionService::block(std::string_view typed) {
+  auto& s = *state_;
+  CompanionSettings edited = s.settingsForEdit();
+  BlockChange change{resolveApp(typed), 0};
+  for (const auto& id : change.app.bundleIDs) {
+    if (edited.isBlocked(id)) continue;
+    edited.blockedApps.push_back(BlockedApp{change.app.name, id});
+    ++change.changed;
+  }
+  if (change.changed > 0) {
+    s.saveSettings(edited);
+    decide();
+  }
+  return change;
+}
+
+BlockChange CompanionService::unblock(std::string_view typed) {
+  auto& s = *state_;
+  CompanionSettings edited = s.settingsForEdit();
+  BlockChange change{resolveApp(typed), 0};
+  const auto& ids = change.app.bundleIDs;
+  change.changed = std::erase_if(edited.blockedApps, [&](const BlockedApp& entry) {
+    return std::find(ids.begin(), ids.end(), entry.bundleID) != ids.end();
+  });
+  if (change.changed > 0) {
+    s.saveSettings(edited);
+    decide();
+  }
+  return change;
+}
+
+CompanionSettings CompanionService::settings(const SettingsChange& change) {
+  auto& s = *state_;
+  CompanionSettings edited = s.settingsForEdit();
+  if (change.empty()) return edited;
+  if (change.studyBrowser) edited.studyBrowser = resolveApp(*change.studyBrowser).bundleIDs.front();
+  if (change.blockOtherBrowsers) edited.blockOtherBrowsers = *change.blockOtherBrowsers;
+  if (change.guardExtension) edited.guardExtension = *change.guardExtension;
+  s.saveSettings(edited);
+  decide();
+  return edited;
+}
+
+ResumeOutcome CompanionService::resumeAll() {
+  auto& s = *state_;
+  if (s.decision.session) {
+    s.overrides.dismissedSession = s.decision.session->id;
+    try {
+      s.writeOverrides();
+    } catch (const CompanionError& error) {
+      // Resuming matters more than remembering: the apps are resumed all the same.
+      s.log(error.what());
+    }
+  }
+  ResumeOutcome outcome = s.shield->resumeAll();
+  decide();
+  return outcome;
+}
+
+std::optional<std::string> CompanionService::reload() {
+  reloadSettings();
+  state_->readOverrides();
+  readLink();
+  rescan();
+  decide();
+  return state_->settings.problem();
+}
+
+bool CompanionService::reloadSettings() {
+  auto& s = *state_;
+  const bool changed = s.settings.reload();
+  if (s.settings.problem()) s.log(*s.settings.problem() + "; using the last good settings");
+  return changed;
+}
+
+void CompanionService::readLink() {
+  state_->link = SharedFiles::readLink(state_->files.link);
+}
+
+void CompanionService::rescan() {
+  state_->running = state_->discovery->scan();
+}
+
+void CompanionService::decide() {
+  auto& s = *state_;
+  s.decision = companion::decide(
+      s.running,
+      DecisionInputs{s.link, s.settings.settings(), s.overrides, Date::now(), Health::bridgeAlive});
+  if (s.mode == Mode::enforce) s.shield->apply(s.decision, s.settings.settings());
+}
+
+size_t CompanionService::resumeBeforeExit() {
+  return state_->shield->resumeAll().resumed;
+}
+
+std::optional<Date> CompanionService::nextChange() const {
+  return state_->decision.nextChange;
+}
+
+bool CompanionService::sessionInForce() const {
+  return state_->decision.session.has_value();
+}
+
+const CgroupTree* CompanionService::tree() const {
+  return state_->tree ? &*state_->tree : nullptr;
+}
+
+const std::filesystem::path& CompanionService::settingsFile() const {
+  return state_->files.settings;
+}
+
+size_t CompanionService::runningCount() const {
+  return state_->decision.apps.size();
+}
+
+}  // namespace quillbeam::companion

@@ -12,6 +12,7 @@
 #include "companion/app_discovery.hpp"
 #include "companion/cgroup_tree.hpp"
 #include "fake_system.hpp"
+#include "support/scratch_dir.hpp"
 
 namespace quillbeam::companion::bench {
 namespace {
@@ -58,7 +59,7 @@ class FakeDesktop {
   }
 
  private:
-  testing::TempDir dir_;
+  testing::ScratchDir dir_;
   CgroupTree tree_;
 };
 

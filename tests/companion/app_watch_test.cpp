@@ -4,7 +4,8 @@
 
 #include "fake_system.hpp"
 #include "platform/loop_driver.hpp"
-#include "throwaway_cgroup.hpp"
+#include "support/scratch_dir.hpp"
+#include "support/throwaway_cgroup.hpp"
 
 namespace quillbeam::companion {
 namespace {
@@ -21,7 +22,7 @@ struct Counted {
 };
 
 TEST(AppWatch, NoticesUnitsInSubSlicesAndAppSliceAppearingLate) {
-  testing::TempDir root;
+  testing::ScratchDir root;
   const fs::path manager = root.path() / "user@0.service";
   fs::create_directories(manager);
   platform::EventLoop loop;

@@ -9,8 +9,8 @@
 #include "companion/decision.hpp"
 #include "companion/settings_file.hpp"
 #include "companion/shield_notice.hpp"
-#include "fake_system.hpp"
 #include "quillbeam/json/strict_json.hpp"
+#include "support/scratch_dir.hpp"
 
 namespace quillbeam::companion {
 namespace {
@@ -77,7 +77,7 @@ TEST(Decision, TheStudyBrowserCountsAsRunningOnlyWhenOneOfItsFamilyRuns) {
 }
 
 TEST(SettingsFile, ABrokenFileKeepsTheLastGoodSettingsAndSaysWhichFileAndWhy) {
-  testing::TempDir dir;
+  testing::ScratchDir dir;
   const auto file = dir.path() / "quillbeam/settings.json";
   SettingsSource source(file);
   EXPECT_FALSE(source.reload());  // absent: the defaults, no problem
@@ -98,7 +98,7 @@ TEST(SettingsFile, ABrokenFileKeepsTheLastGoodSettingsAndSaysWhichFileAndWhy) {
 }
 
 TEST(Overrides, RoundTripAndAllowancesThatEndedAreDropped) {
-  testing::TempDir dir;
+  testing::ScratchDir dir;
   const auto file = dir.path() / "overrides.json";
   Overrides overrides;
   overrides.allowances["com.hnc.Discord"] = Date::fromMs(now.ms() + 1);

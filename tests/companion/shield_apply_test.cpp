@@ -5,7 +5,7 @@
 #include "companion/pause_record.hpp"
 #include "companion/shield.hpp"
 #include "companion/small_file.hpp"
-#include "fake_system.hpp"
+#include "support/scratch_dir.hpp"
 
 namespace quillbeam::companion {
 namespace {
@@ -59,7 +59,7 @@ Decision shielding(std::string sessionID, std::vector<Verdict> verdicts) {
 class ShieldApply : public ::testing::Test {
  protected:
   ShieldApply() { desktop.record = dir.path() / "paused.json"; }
-  testing::TempDir dir;
+  testing::ScratchDir dir;
   ScriptedDesktop desktop;
   Shield shield{dir.path() / "paused.json", desktop};
   const CompanionSettings& settings = CompanionSettings::defaults();

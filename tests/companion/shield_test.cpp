@@ -1,40 +1,27 @@
 // The shield on real processes in real cgroups, all started and made by the test itself.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
-
-#include <chrono>
-#include <thread>
 
 #include "companion/app_discovery.hpp"
 #include "companion/freezer.hpp"
 #include "companion/process_stat.hpp"
-#include "throwaway_cgroup.hpp"
+#include "support/eventually.hpp"
+#include "support/file_text.hpp"
+#include "support/scratch_dir.hpp"
+#include "support/throwaway_cgroup.hpp"
 
 namespace quillbeam::companion {
 namespace {
 
-using testing::TempDir;
+using testing::eventually;
+using testing::ScratchDir;
 using testing::ThrowawayCgroup;
 using Status = ShieldResult::Status;
 namespace fs = std::filesystem;
 
 ProcessStat statOf(pid_t pid) {
   return readProcessStat(AT_FDCWD, ("/proc/" + std::to_string(pid) + "/stat").c_str()).value();
-}
-
-// Polls what the kernel does on its own time (a freeze completing, a stop taking
-// effect); the bound only ends a broken test.
-bool eventually(const std::function<bool()>& done) {
-  for (int i = 0; i < 1000; ++i) {
-    if (done()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return false;
-}
-
-bool frozen(const fs::path& unit) {
-  auto events = readSmallFile(unit / "cgroup.events");
-  return events && events->find("frozen 1") != std::string::npos;
 }
 
 class Shield : public ::testing::Test {
@@ -58,12 +45,12 @@ TEST_F(Shield, AnAppUnitIsFoundFrozenAndThawed) {
 
   ASSERT_TRUE(pause(target).done());
   EXPECT_TRUE(isPaused(target));
-  EXPECT_TRUE(eventually([&] { return frozen(unit); }));
+  EXPECT_TRUE(eventually([&] { return cgroups.frozen(unit); }));
   EXPECT_TRUE(scan().at(0).paused);
 
   ASSERT_TRUE(resume(target).done());
   EXPECT_FALSE(isPaused(target));
-  EXPECT_TRUE(eventually([&] { return !frozen(unit); }));
+  EXPECT_TRUE(eventually([&] { return !cgroups.frozen(unit); }));
   EXPECT_EQ(scan(), std::vector<RunningApp>{expected});
 
   // Its processes ending empties the unit: no longer a running app.
@@ -73,7 +60,7 @@ TEST_F(Shield, AnAppUnitIsFoundFrozenAndThawed) {
 }
 
 TEST_F(Shield, AProcessOnlyAppIsStoppedAndContinued) {
-  TempDir dir;
+  ScratchDir dir;
   fs::copy_file("/bin/sleep", dir.path() / "spotify");
   fs::permissions(dir.path() / "spotify", fs::perms::owner_all);
   // Started from a terminal: in a login session of the user's slice, in no app unit.
@@ -125,7 +112,7 @@ TEST_F(Shield, VanishedUnitsAndForbiddenPlacesAreNotWritten) {
   EXPECT_NE(paused.error.find("gone"), std::string::npos);
   EXPECT_EQ(resume(ShieldTarget::cgroup(gone)).status, Status::gone);
 
-  TempDir notCgroup;
+  ScratchDir notCgroup;
   fs::create_directories(notCgroup.path() / "app-x-1.scope");
   const fs::path unit = cgroups.unit("app-x-1.scope");
   fs::create_directory(unit / "sub.scope");

@@ -1,4 +1,5 @@
-// The shield on real processes in real cgroups, all started and made by the test itself.
+// Pausing and resuming on real processes in real cgroups, all started and made by the test
+// itself, and what discovery sees of them.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -24,7 +25,7 @@ ProcessStat statOf(pid_t pid) {
   return readProcessStat(AT_FDCWD, ("/proc/" + std::to_string(pid) + "/stat").c_str()).value();
 }
 
-class Shield : public ::testing::Test {
+class Freezer : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!cgroups.why().empty()) GTEST_SKIP() << cgroups.why();
@@ -35,7 +36,7 @@ class Shield : public ::testing::Test {
   ThrowawayCgroup cgroups;
 };
 
-TEST_F(Shield, AnAppUnitIsFoundFrozenAndThawed) {
+TEST_F(Freezer, AnAppUnitIsFoundFrozenAndThawed) {
   const fs::path unit = cgroups.unit("app-com.discordapp.Discord-1234.scope");
   const pid_t a = cgroups.start("/bin/sleep", {"1000"}, unit);
   const pid_t b = cgroups.start("/bin/sleep", {"1000"}, unit);
@@ -59,7 +60,7 @@ TEST_F(Shield, AnAppUnitIsFoundFrozenAndThawed) {
   EXPECT_TRUE(eventually([&] { return scan().empty(); }));
 }
 
-TEST_F(Shield, AProcessOnlyAppIsStoppedAndContinued) {
+TEST_F(Freezer, AProcessOnlyAppIsStoppedAndContinued) {
   ScratchDir dir;
   fs::copy_file("/bin/sleep", dir.path() / "spotify");
   fs::permissions(dir.path() / "spotify", fs::perms::owner_all);
@@ -105,7 +106,7 @@ TEST_F(Shield, AProcessOnlyAppIsStoppedAndContinued) {
   EXPECT_EQ(resume(target).error, "");
 }
 
-TEST_F(Shield, VanishedUnitsAndForbiddenPlacesAreNotWritten) {
+TEST_F(Freezer, VanishedUnitsAndForbiddenPlacesAreNotWritten) {
   const fs::path gone = cgroups.tree().appSlice / "app-gone-1.scope";
   const ShieldResult paused = pause(ShieldTarget::cgroup(gone));
   EXPECT_EQ(paused.status, Status::gone);
@@ -136,7 +137,7 @@ TEST_F(Shield, VanishedUnitsAndForbiddenPlacesAreNotWritten) {
 
 // The companion never freezes the cgroup it runs in: a child stands for it, moves into a
 // unit and asks for that unit to be frozen.
-TEST_F(Shield, TheCompanionsOwnUnitIsRefused) {
+TEST_F(Freezer, TheCompanionsOwnUnitIsRefused) {
   const fs::path unit = cgroups.unit("app-quillbeam-1.scope");
   const pid_t child = ::fork();
   ASSERT_GE(child, 0);

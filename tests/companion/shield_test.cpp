@@ -1,16 +1,19 @@
 // Carrying decisions out, with the desktop scripted: what is recorded before a pause, what
-// is told and when, and what a refusal leaves behind.
+// is told, when and in which words, and what a refusal leaves behind.
 #include <gmock/gmock.h>
 
 #include "companion/pause_record.hpp"
 #include "companion/shield.hpp"
+#include "companion/shield_notice.hpp"
 #include "companion/small_file.hpp"
+#include "support/scoped_env.hpp"
 #include "support/scratch_dir.hpp"
 
 namespace quillbeam::companion {
 namespace {
 
 using ::testing::ElementsAre;
+using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 
 // The desktop as a list of what was done to it, in order.
@@ -135,6 +138,24 @@ TEST_F(ShieldApply, WithoutACgroupTreeShieldsAreOnlyTold) {
   Shield telling(desktop.record, desktop, false);
   telling.apply({discord}, shielding("s1", {blocked}), settings);
   EXPECT_THAT(desktop.take(), ElementsAre("notify com.hnc.Discord: Discord is paused"));
+}
+
+TEST(ShieldNotice, SaysWhichAppWhyAndUntilWhenInLocalTime) {
+  const testing::ScopedEnv utc("TZ", "UTC");
+  const CompanionSettings& settings = CompanionSettings::defaults();
+  SessionSnapshot session = *shielding("s1", {}).session;
+  session.endsAt = 1'800'000'000'000;
+  const ShieldNotice timed =
+      shieldNotice("Discord", ShieldReason::distractingApp, session, settings);
+  EXPECT_EQ(timed.summary, "Discord is paused");
+  EXPECT_THAT(timed.body, HasSubstr("blocked list during your focus session \u201cDeep work\u201d. "
+                                    "Paused until 08:00;"));
+  session.endsAt.reset();
+  EXPECT_THAT(shieldNotice("Safari", ShieldReason::otherBrowser, session, settings).body,
+              HasSubstr("Only Google Chrome is for browsing during your focus session \u201cDeep "
+                        "work\u201d. Paused until the session ends."));
+  EXPECT_EQ(shieldNotice("Google Chrome", ShieldReason::extensionOff, session, settings).summary,
+            "Turn the Quillbeam extension back on in Google Chrome");
 }
 
 }  // namespace

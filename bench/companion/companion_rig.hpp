@@ -6,7 +6,6 @@
 // it starts it ends, and everything it paused is resumed, also when a measurement fails or
 // the run is interrupted (SIGINT, SIGTERM and SIGHUP are held and turned into an exception
 // at the next wait, so that the guards unwind).
-#include <sys/stat.h>  // mkdir, which throwaway_cgroup.hpp uses without including it
 #include <sys/types.h>
 
 #include <chrono>
@@ -21,7 +20,7 @@
 #include "bridge/support/bridge_process.hpp"
 #include "platform/linux/unique_fd.hpp"
 #include "support/private_bus.hpp"
-#include "throwaway_cgroup.hpp"
+#include "support/throwaway_cgroup.hpp"
 
 namespace quillbeam::companion::bench {
 

@@ -12,6 +12,7 @@
 #include "companion/desktop/app_discovery.hpp"
 #include "companion/desktop/cgroup_tree.hpp"
 #include "fake_system.hpp"
+#include "support/scratch_dir.hpp"
 
 namespace quillbeam::companion::bench {
 namespace {
@@ -58,7 +59,7 @@ class FakeDesktop {
   }
 
  private:
-  testing::TempDir dir_;
+  testing::ScratchDir dir_;
   CgroupTree tree_;
 };
 

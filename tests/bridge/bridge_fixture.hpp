@@ -1,21 +1,19 @@
 #pragma once
 
 #include <gmock/gmock.h>
-#include <stdlib.h>
 
 #include <filesystem>
-#include <fstream>
-#include <functional>
 #include <memory>
-#include <sstream>
-#include <thread>
 
 #include "bridge/support/bridge_process.hpp"
 #include "quillbeam/session/companion_notification.hpp"
 #include "quillbeam/session/shared_files.hpp"
 #include "quillbeam/wire/native_messaging.hpp"
 #include "support/bus_listener.hpp"
+#include "support/eventually.hpp"
+#include "support/file_text.hpp"
 #include "support/private_bus.hpp"
+#include "support/scratch_dir.hpp"
 
 namespace quillbeam::testing {
 
@@ -28,22 +26,6 @@ using NativeMessaging::frame;
 
 inline const std::string helloReply =
     R"({"type":"hello","protocol":1,"appVersion":")" QUILLBEAM_APP_VERSION R"("})";
-
-inline std::string readFile(const std::filesystem::path& path) {
-  std::stringstream text;
-  text << std::ifstream(path, std::ios::binary).rdbuf();
-  return text.str();
-}
-
-// Polls `done`; false when it did not hold within 10 s (only to end a broken test).
-inline bool eventually(const std::function<bool()>& done) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return true;
-}
 
 // Temporary files of atomic writes left in `directory`.
 inline Lines temporaryLinkFiles(const std::filesystem::path& directory) {
@@ -60,7 +42,6 @@ inline Lines temporaryLinkFiles(const std::filesystem::path& directory) {
 class BridgeFixture : public ::testing::Test {
  protected:
   BridgeFixture() { listener.subscribe(CompanionNotification::browserState); }
-  ~BridgeFixture() override { std::filesystem::remove_all(home); }
 
   BridgeProcess::Options options() const { return {home, bus.address(), {}, false, {}}; }
   std::unique_ptr<BridgeProcess> start() { return std::make_unique<BridgeProcess>(options()); }
@@ -91,15 +72,10 @@ class BridgeFixture : public ::testing::Test {
     return std::string(r->connected ? "on " : "off ") + (r->session ? r->session->id : "-") +
            (r->extensionVersion ? " v" + *r->extensionVersion : " -") + " " + pid;
   }
-  void storeLink(const std::string& text) const {
-    std::filesystem::create_directories(linkPath().parent_path());
-    std::ofstream(linkPath()) << text;
-  }
+  void storeLink(const std::string& text) const { writeFile(linkPath(), text); }
 
-  std::filesystem::path home = [] {
-    std::string pattern = (std::filesystem::temp_directory_path() / "quillbeam-XXXXXX").string();
-    return std::filesystem::path(::mkdtemp(pattern.data()));
-  }();
+  ScratchDir scratch;
+  const std::filesystem::path home = scratch.path();
   PrivateBus bus;
   BusListener listener{bus.address()};
 };

@@ -1,7 +1,6 @@
 // The bridge's launch decision, in process, against a scripted workspace; and its input
 // backlog.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <atomic>
 #include <thread>
@@ -10,6 +9,8 @@
 #include "companion_launcher.hpp"
 #include "input_backlog.hpp"
 #include "message_handler.hpp"
+#include "support/scoped_env.hpp"
+#include "support/scratch_dir.hpp"
 
 namespace quillbeam::bridge {
 namespace {
@@ -40,8 +41,8 @@ struct ScriptedPlatform : platform::Workspace, platform::NotificationCenter {
 };
 
 TEST(CompanionLaunch, OnlyASessionWithANewIdLaunchesAndOnlyWhenTheAppIsNotRunning) {
-  std::string root = (std::filesystem::temp_directory_path() / "quillbeam-parts-XXXXXX").string();
-  ::setenv("HOME", ::mkdtemp(root.data()), 1);
+  const testing::ScratchDir home;
+  const testing::ScopedEnv homeVariable("HOME", home.path());
   ProcessValues values;  // no output: replies go nowhere
   values.appBundleID = "com.quillbeam.mac";
   values.link = BrowserLink(true, 0);
@@ -69,7 +70,6 @@ TEST(CompanionLaunch, OnlyASessionWithANewIdLaunchesAndOnlyWhenTheAppIsNotRunnin
   }
   handler.handle(R"({"type":"hello"})");
   EXPECT_EQ(scripted.runningChecks, 4);
-  std::filesystem::remove_all(root);
 }
 
 TEST(InputBacklog, ReaderWaitsOverTheLimitAndResumesOnceHalfIsLeft) {

@@ -1,6 +1,7 @@
 // The real bridge binary on pipes and a private session bus: messages, the link file,
 // signals, framing and hostile input, relayed commands and launching the companion app.
 #include <random>
+#include <thread>
 
 #include "bridge_fixture.hpp"
 #include "quillbeam/session/date.hpp"
@@ -21,7 +22,7 @@ TEST_F(Bridge, ServesHelloAndStatesAndRecordsTheEndOfInput) {
             R"(,"bridgePID":999999})");
   const auto dir = linkPath().parent_path();
   for (const char* name : {".browser-link.json.Old123", ".browser-link.json.New456"}) {
-    std::ofstream(dir / name) << "{\"conn";
+    writeFile(dir / name, "{\"conn");
   }
   fs::last_write_time(dir / ".browser-link.json.Old123", fs::file_time_type::clock::now() - 1h);
   // Input already at its end, before the bus handshake completed: the signal still leaves.
@@ -219,7 +220,7 @@ TEST_F(Bridge, ABundleAroundTheBridgeIsOpenedDetached) {
       {reportScript, fs::perms::owner_all, ""}};
   pid_t bridgePid = -1;
   for (const auto& [script, perms, error] : cases) {
-    if (!script.empty()) std::ofstream(macos / "Quillbeam") << script;
+    if (!script.empty()) writeFile(macos / "Quillbeam", script);
     if (!script.empty()) fs::permissions(macos / "Quillbeam", perms);
     BridgeProcess bridge({home, bus.address(), home / "bridge-link", false, {}});
     bridgePid = bridge.pid();

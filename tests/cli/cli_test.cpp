@@ -2,34 +2,23 @@
 // private bus with a fake extension on the bridge's pipes.
 #include <sys/wait.h>
 
-#include <cstdio>
 #include <nlohmann/json.hpp>
 
 #include "bridge/bridge_fixture.hpp"
 #include "quillbeam/session/date.hpp"
 #include "quillbeam/session/format.hpp"
+#include "support/run_command.hpp"
 
 namespace quillbeam::testing {
 namespace {
 
-struct Result {
-  int status = -1;
-  std::string output;  // standard output and error together
-};
-
 class Cli : public BridgeFixture {
  protected:
   // `quillbeam <arguments>` through the shell; `environment` adds or overrides variables.
-  Result run(const std::string& arguments, const std::string& environment = "") const {
-    const std::string command = "HOME='" + home.string() + "' DBUS_SESSION_BUS_ADDRESS='" +
-                                bus.address() + "' " + environment + " " QUILLBEAM_CLI_PATH " " +
-                                arguments + " 2>&1";
-    FILE* pipe = ::popen(command.c_str(), "r");
-    Result result;
-    for (int c; (c = std::fgetc(pipe)) != EOF;) result.output += static_cast<char>(c);
-    const int status = ::pclose(pipe);
-    if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
-    return result;
+  CommandResult run(const std::string& arguments, const std::string& environment = "") const {
+    return runCommand("HOME=" + quoted(home) +
+                      " DBUS_SESSION_BUS_ADDRESS=" + quoted(bus.address()) + " " + environment +
+                      " " QUILLBEAM_CLI_PATH " " + arguments);
   }
   nlohmann::json statusJson() const { return nlohmann::json::parse(run("status --json").output); }
 };
@@ -64,7 +53,7 @@ TEST_F(Cli, CommandsReachTheExtensionByteForByte) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.arguments);
-    const Result result = run(c.arguments);
+    const CommandResult result = run(c.arguments);
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.output, "");
     EXPECT_EQ(bridge->read(), c.message);
@@ -96,7 +85,7 @@ TEST_F(Cli, RefusedCommandsSendNothing) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.arguments);
-    const Result result = run(c.arguments, c.environment);
+    const CommandResult result = run(c.arguments, c.environment);
     EXPECT_EQ(result.status, c.status);
     EXPECT_EQ(result.output.substr(0, c.output.size()), c.output);
   }
@@ -178,7 +167,8 @@ TEST_F(Cli, CompanionSettingsAreEditedInPlaceAndABrokenFileIsNeverOverwritten) {
   EXPECT_THAT(run("block org.gnome.Chess", config).output,
               HasSubstr("org.gnome.Chess is paused during focus sessions"));
   EXPECT_THAT(run("block org.gnome.Chess", config).output, HasSubstr("already blocked"));
-  const Result changed = run("settings --study-browser chromium --other-browsers allowed", config);
+  const CommandResult changed =
+      run("settings --study-browser chromium --other-browsers allowed", config);
   EXPECT_EQ(changed.status, 0);
   EXPECT_THAT(changed.output, HasSubstr("Study browser:   Chromium (org.chromium.Chromium)"));
   EXPECT_THAT(changed.output, HasSubstr("Other browsers:  allowed"));
@@ -186,9 +176,9 @@ TEST_F(Cli, CompanionSettingsAreEditedInPlaceAndABrokenFileIsNeverOverwritten) {
   EXPECT_THAT(run("unblock Discord", config).output, HasSubstr("Discord is no longer paused"));
   EXPECT_EQ(run("allow Discord --minutes 0", config).status, 2);
 
-  std::ofstream(file) << R"({"studyBrowser": 7})";
+  writeFile(file, R"({"studyBrowser": 7})");
   for (const char* edit : {"block Slack", "settings --extension-guard off", "settings"}) {
-    const Result refused = run(edit, config);
+    const CommandResult refused = run(edit, config);
     EXPECT_EQ(refused.status, 1) << edit;
     EXPECT_THAT(refused.output, HasSubstr(file.string())) << edit;
   }

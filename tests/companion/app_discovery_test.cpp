@@ -3,19 +3,20 @@
 #include <gtest/gtest.h>
 
 #include "fake_system.hpp"
+#include "support/scratch_dir.hpp"
 
 namespace quillbeam::companion {
 namespace {
 
 using testing::fakeProcess;
 using testing::fakeUnit;
-using testing::TempDir;
+using testing::ScratchDir;
 namespace fs = std::filesystem;
 
 // A user's manager laid out as a GNOME session makes it, with one of each kind of unit
 // and process that discovery must take or leave.
 TEST(AppDiscovery, ListsTheUsersAppUnitsAndKnownProcessesOnly) {
-  TempDir root;
+  ScratchDir root;
   const uid_t uid = ::getuid();
   const std::string manager = "/user.slice/user@" + std::to_string(uid) + ".service";
   const std::string apps = manager + "/app.slice";

@@ -3,12 +3,13 @@
 #include <gtest/gtest.h>
 
 #include "fake_system.hpp"
+#include "support/scratch_dir.hpp"
 
 namespace quillbeam::companion {
 namespace {
 
 using testing::fakeProcess;
-using testing::TempDir;
+using testing::ScratchDir;
 namespace fs = std::filesystem;
 
 constexpr const char* kHybrid =
@@ -77,7 +78,7 @@ class TreeFinding : public ::testing::Test {
   }
   fs::path cgroups() const { return root.path() / "cg"; }
 
-  TempDir root;
+  ScratchDir root;
   const std::string manager = "/user.slice/user-" + std::to_string(::getuid()) + ".slice/user@" +
                               std::to_string(::getuid()) + ".service";
   TreeSources sources;

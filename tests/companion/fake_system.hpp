@@ -2,38 +2,13 @@
 
 // Throwaway trees that stand for /proc and a cgroup hierarchy, for tests that need no
 // root: each directory and file is what the kernel would show for the part under test.
-#include <unistd.h>
-
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
 
-namespace quillbeam::companion::testing {
+#include "support/file_text.hpp"
 
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "qb-companion-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) std::abort();
-    path_ = pattern;
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  ~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  const std::filesystem::path& path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-};
-
-inline void writeFile(const std::filesystem::path& path, const std::string& text) {
-  std::filesystem::create_directories(path.parent_path());
-  std::ofstream(path) << text;
-}
+namespace quillbeam::testing {
 
 // A unit directory as cgroupfs shows it.
 inline void fakeUnit(const std::filesystem::path& dir, bool populated, bool frozen = false) {
@@ -59,4 +34,4 @@ inline void fakeProcess(const std::filesystem::path& proc, int pid, const std::s
                               std::to_string(1000 + pid) + " 0 0\n");
 }
 
-}  // namespace quillbeam::companion::testing
+}  // namespace quillbeam::testing

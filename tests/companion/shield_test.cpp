@@ -1,172 +1,162 @@
-// The shield on real processes in real cgroups, all started and made by the test itself.
-#include <gtest/gtest.h>
-#include <sys/wait.h>
+// Carrying decisions out, with the desktop scripted: what is recorded before a pause, what
+// is told, when and in which words, and what a refusal leaves behind.
+#include <gmock/gmock.h>
 
-#include <chrono>
-#include <thread>
-
-#include "companion/desktop/app_discovery.hpp"
-#include "companion/desktop/freezer.hpp"
-#include "companion/desktop/process_stat.hpp"
-#include "throwaway_cgroup.hpp"
+#include "companion/desktop/small_file.hpp"
+#include "companion/pause_record.hpp"
+#include "companion/shield.hpp"
+#include "companion/shield_notice.hpp"
+#include "support/scoped_env.hpp"
+#include "support/scratch_dir.hpp"
 
 namespace quillbeam::companion {
 namespace {
 
-using testing::TempDir;
-using testing::ThrowawayCgroup;
-using Status = ShieldResult::Status;
-namespace fs = std::filesystem;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
 
-ProcessStat statOf(pid_t pid) {
-  return readProcessStat(AT_FDCWD, ("/proc/" + std::to_string(pid) + "/stat").c_str()).value();
-}
-
-// Polls what the kernel does on its own time (a freeze completing, a stop taking
-// effect); the bound only ends a broken test.
-bool eventually(const std::function<bool()>& done) {
-  for (int i = 0; i < 1000; ++i) {
-    if (done()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+// The desktop as a list of what was done to it, in order.
+struct ScriptedDesktop final : ShieldEffects {
+  std::filesystem::path record;
+  std::vector<std::string> done;
+  std::set<std::string> refusePause;
+  std::optional<std::string> pause(const ShieldTarget& target) override {
+    const std::string dir = target.cgroupDirectory().filename().string();
+    // Nothing is paused that the record does not hold already.
+    const bool recorded = slurp().find(dir) != std::string::npos;
+    done.push_back("pause " + dir + (recorded ? "" : " UNRECORDED"));
+    if (refusePause.count(dir)) return "permission denied";
+    return std::nullopt;
   }
-  return false;
-}
-
-bool frozen(const fs::path& unit) {
-  auto events = readSmallFile(unit / "cgroup.events");
-  return events && events->find("frozen 1") != std::string::npos;
-}
-
-class Shield : public ::testing::Test {
- protected:
-  void SetUp() override {
-    if (!cgroups.why().empty()) GTEST_SKIP() << cgroups.why();
+  std::optional<std::string> resume(const ShieldTarget& target) override {
+    done.push_back("resume " + target.cgroupDirectory().filename().string());
+    return std::nullopt;
   }
-  std::vector<RunningApp> scan() const {
-    return AppDiscovery(cgroups.tree(), "/proc", ::getuid(), ::getpid()).scan();
+  void notify(const std::string& key, const std::string& summary, const std::string&) override {
+    done.push_back("notify " + key + ": " + summary);
   }
-  ThrowawayCgroup cgroups;
+  void withdraw(const std::string& key) override { done.push_back("withdraw " + key); }
+  void appBlocked(const std::string& name) override { done.push_back("app-blocked " + name); }
+  void log(std::string_view line) override { done.push_back("log " + std::string(line)); }
+  std::string slurp() const {
+    auto text = readSmallFile(record);
+    return text ? *text : "[]";
+  }
+  std::vector<std::string> take() { return std::exchange(done, {}); }
 };
 
-TEST_F(Shield, AnAppUnitIsFoundFrozenAndThawed) {
-  const fs::path unit = cgroups.unit("app-com.discordapp.Discord-1234.scope");
-  const pid_t a = cgroups.start("/bin/sleep", {"1000"}, unit);
-  const pid_t b = cgroups.start("/bin/sleep", {"1000"}, unit);
-  const ShieldTarget target = ShieldTarget::cgroup(unit);
-  const RunningApp expected{"com.hnc.Discord", "Discord", "com.discordapp.Discord", target, false};
-  ASSERT_EQ(scan(), std::vector<RunningApp>{expected});
-
-  ASSERT_TRUE(pause(target).done());
-  EXPECT_TRUE(isPaused(target));
-  EXPECT_TRUE(eventually([&] { return frozen(unit); }));
-  EXPECT_TRUE(scan().at(0).paused);
-
-  ASSERT_TRUE(resume(target).done());
-  EXPECT_FALSE(isPaused(target));
-  EXPECT_TRUE(eventually([&] { return !frozen(unit); }));
-  EXPECT_EQ(scan(), std::vector<RunningApp>{expected});
-
-  // Its processes ending empties the unit: no longer a running app.
-  cgroups.end(a);
-  cgroups.end(b);
-  EXPECT_TRUE(eventually([&] { return scan().empty(); }));
+RunningApp app(const std::string& id, const std::string& name, const std::string& unit) {
+  return RunningApp{id, name, id, ShieldTarget::cgroup("/sys/fs/cgroup/app.slice/" + unit), false};
 }
 
-TEST_F(Shield, AProcessOnlyAppIsStoppedAndContinued) {
-  TempDir dir;
-  fs::copy_file("/bin/sleep", dir.path() / "spotify");
-  fs::permissions(dir.path() / "spotify", fs::perms::owner_all);
-  // Started from a terminal: in a login session of the user's slice, in no app unit.
-  const fs::path session = cgroups.tree().managerRoot.parent_path() / "session-1.scope";
-  fs::create_directories(session);
-  const pid_t pid = cgroups.start((dir.path() / "spotify").string(), {"1000"}, session);
-  const ProcessRef ref{pid, statOf(pid).startTime};
-
-  // Other users' or tests' spotify processes may run too: only ours is acted on.
-  bool found = false;
-  for (const RunningApp& app : scan()) {
-    if (app.target.isCgroup()) continue;
-    const auto& list = app.target.processList();
-    if (std::find(list.begin(), list.end(), ref) == list.end()) continue;
-    found = true;
-    EXPECT_EQ(app.bundleID, "com.spotify.client");
-    EXPECT_EQ(app.linuxId, "spotify");
-  }
-  EXPECT_TRUE(found);
-
-  const ShieldTarget target = ShieldTarget::processes({ref});
-  ASSERT_TRUE(pause(target).done());
-  EXPECT_TRUE(eventually([&] { return statOf(pid).state == 'T'; }));
-  EXPECT_TRUE(isPaused(target));
-
-  // A record whose start time does not match names an earlier process that had this pid:
-  // it is gone, and the process now behind the pid is not signalled (SIGCONT would wake
-  // it at once).
-  const ShieldResult reused = resume(ShieldTarget::processes({{pid, ref.startTime + 1}}));
-  EXPECT_EQ(reused.status, Status::gone);
-  EXPECT_EQ(statOf(pid).state, 'T');
-  EXPECT_FALSE(isPaused(ShieldTarget::processes({{pid, ref.startTime + 1}})));
-
-  ASSERT_TRUE(resume(target).done());
-  EXPECT_TRUE(eventually([&] { return statOf(pid).state != 'T'; }));
-  EXPECT_FALSE(isPaused(target));
-
-  EXPECT_EQ(pause(ShieldTarget::processes({{pid, ref.startTime + 1}})).status, Status::gone);
-  cgroups.end(pid);
-  EXPECT_EQ(pause(target).status, Status::gone);
-  EXPECT_EQ(resume(target).status, Status::gone);
-  EXPECT_EQ(resume(target).error, "");
+Decision shielding(std::string sessionID, std::vector<JudgedApp> apps) {
+  Decision decision;
+  decision.session = SessionSnapshot{};
+  decision.session->id = std::move(sessionID);
+  decision.session->goal = "Deep work";
+  decision.apps = std::move(apps);
+  return decision;
 }
 
-TEST_F(Shield, VanishedUnitsAndForbiddenPlacesAreNotWritten) {
-  const fs::path gone = cgroups.tree().appSlice / "app-gone-1.scope";
-  const ShieldResult paused = pause(ShieldTarget::cgroup(gone));
-  EXPECT_EQ(paused.status, Status::gone);
-  EXPECT_NE(paused.error.find("gone"), std::string::npos);
-  EXPECT_EQ(resume(ShieldTarget::cgroup(gone)).status, Status::gone);
+class ShieldApply : public ::testing::Test {
+ protected:
+  ShieldApply() { desktop.record = dir.path() / "paused.json"; }
+  testing::ScratchDir dir;
+  ScriptedDesktop desktop;
+  Shield shield{dir.path() / "paused.json", desktop};
+  const CompanionSettings& settings = CompanionSettings::defaults();
+  const RunningApp discord = app("com.hnc.Discord", "Discord", "app-discord-1.scope");
+  const RunningApp chrome = app("com.google.Chrome", "Google Chrome", "app-chrome-2.scope");
+  const Verdict blocked = Verdict::shield(ShieldReason::distractingApp);
+  const Verdict extensionOff = Verdict::shield(ShieldReason::extensionOff);
+};
 
-  TempDir notCgroup;
-  fs::create_directories(notCgroup.path() / "app-x-1.scope");
-  const fs::path unit = cgroups.unit("app-x-1.scope");
-  fs::create_directory(unit / "sub.scope");
-  for (const fs::path& place : {
-           notCgroup.path() / "app-x-1.scope",  // not a cgroup
-           cgroups.tree().appSlice,             // a slice: everything below it
-           cgroups.tree().managerRoot,          // the user's manager: every unit
-           unit / "sub.scope",                  // not a unit: a cgroup inside one
-           fs::path("relative/app-x-1.scope"),
-           cgroups.tree().appSlice / "sub/../app-x-1.scope",
-       }) {
-    const ShieldResult result = pause(ShieldTarget::cgroup(place));
-    EXPECT_EQ(result.status, Status::refused) << place;
-    EXPECT_FALSE(result.error.empty());
-  }
-  EXPECT_FALSE(fs::exists(notCgroup.path() / "app-x-1.scope" / "cgroup.freeze"));
-  EXPECT_FALSE(isPaused(ShieldTarget::cgroup(cgroups.tree().appSlice)));
-  EXPECT_EQ(pause(ShieldTarget::processes({{::getpid(), statOf(::getpid()).startTime}})).status,
-            Status::refused);
+TEST_F(ShieldApply, PausesAfterRecordingTellsOncePerSessionAndResumesWhenAllowed) {
+  shield.apply(shielding("s1", {{discord, blocked}, {chrome, extensionOff}}), settings);
+  EXPECT_THAT(
+      desktop.take(),
+      ElementsAre("notify com.hnc.Discord: Discord is paused",
+                  "notify com.google.Chrome: Turn the Quillbeam extension back on in Google Chrome",
+                  "pause app-discord-1.scope", "app-blocked Discord"));
+  EXPECT_EQ(PauseRecord::read(desktop.record).size(), 1u);
+
+  // The same decision again does nothing; a break resumes and withdraws.
+  shield.apply(shielding("s1", {{discord, blocked}, {chrome, extensionOff}}), settings);
+  EXPECT_THAT(desktop.take(), IsEmpty());
+  shield.apply(shielding("s1", {{discord, Verdict::allow()}, {chrome, Verdict::allow()}}),
+               settings);
+  EXPECT_THAT(desktop.take(),
+              ElementsAre("resume app-discord-1.scope", "withdraw com.google.Chrome",
+                          "withdraw com.hnc.Discord"));
+  EXPECT_FALSE(std::filesystem::exists(desktop.record));
+
+  // Paused again in the same session: not told to the extension twice; a new session is.
+  shield.apply(shielding("s1", {{discord, blocked}}), settings);
+  shield.apply(shielding("s2", {{discord, Verdict::allow()}}), settings);
+  shield.apply(shielding("s2", {{discord, blocked}}), settings);
+  EXPECT_THAT(desktop.take(),
+              ElementsAre("notify com.hnc.Discord: Discord is paused", "pause app-discord-1.scope",
+                          "resume app-discord-1.scope", "withdraw com.hnc.Discord",
+                          "notify com.hnc.Discord: Discord is paused", "pause app-discord-1.scope",
+                          "app-blocked Discord"));
 }
 
-// The companion never freezes the cgroup it runs in: a child stands for it, moves into a
-// unit and asks for that unit to be frozen.
-TEST_F(Shield, TheCompanionsOwnUnitIsRefused) {
-  const fs::path unit = cgroups.unit("app-quillbeam-1.scope");
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    testing::writeFile(unit / "cgroup.procs", std::to_string(::getpid()));
-    const ShieldResult result = pause(ShieldTarget::cgroup(unit));
-    ::_exit(result.status == Status::refused ? 0 : 1);
-  }
-  int status = 0;
-  const bool exited = eventually([&] { return ::waitpid(child, &status, WNOHANG) == child; });
-  if (!exited) {  // it froze itself: thaw and end it
-    testing::writeFile(unit / "cgroup.freeze", "0");
-    ::kill(child, SIGKILL);
-    ::waitpid(child, &status, 0);
-  }
-  EXPECT_TRUE(exited);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+TEST_F(ShieldApply, ARefusedPauseIsNotRecordedAndAnUnwritableRecordPausesNothing) {
+  desktop.refusePause = {"app-discord-1.scope"};
+  shield.apply(shielding("s1", {{discord, blocked}}), settings);
+  EXPECT_THAT(shield.paused(), IsEmpty());
+  EXPECT_THAT(PauseRecord::read(desktop.record), IsEmpty());
+  desktop.take();
+
+  std::filesystem::create_directory(dir.path() / "record-is-a-folder");
+  ScriptedDesktop unwritable;
+  unwritable.record = dir.path() / "record-is-a-folder";
+  Shield blind(unwritable.record, unwritable);
+  blind.apply(shielding("s1", {{discord, blocked}}), settings);
+  for (const auto& line : unwritable.done) EXPECT_FALSE(line.starts_with("pause")) << line;
+  EXPECT_THAT(blind.paused(), IsEmpty());
+}
+
+TEST_F(ShieldApply,
+       WhatAnEarlierRunPausedIsResumedUnlessStillShieldedAndResumeAllEmptiesTheRecord) {
+  const RunningApp steam = app("com.valvesoftware.steam", "Steam", "app-steam-3.scope");
+  shield.adopt({PausedApp{discord.bundleID, discord.name, discord.target},
+                PausedApp{steam.bundleID, steam.name, steam.target}});
+  shield.apply(shielding("s1", {{discord, blocked}, {steam, Verdict::allow()}}), settings);
+  EXPECT_THAT(desktop.take(),
+              ElementsAre("notify com.hnc.Discord: Discord is paused", "resume app-steam-3.scope"));
+  EXPECT_EQ(shield.paused().size(), 1u);
+  EXPECT_EQ(PauseRecord::read(desktop.record).size(), 1u);
+
+  EXPECT_EQ(shield.resumeAll().resumed, 1u);
+  EXPECT_THAT(desktop.take(),
+              ElementsAre("resume app-discord-1.scope", "withdraw com.hnc.Discord"));
+  EXPECT_FALSE(std::filesystem::exists(desktop.record));
+}
+
+TEST_F(ShieldApply, WithoutACgroupTreeShieldsAreOnlyTold) {
+  Shield telling(desktop.record, desktop, false);
+  telling.apply(shielding("s1", {{discord, blocked}}), settings);
+  EXPECT_THAT(desktop.take(), ElementsAre("notify com.hnc.Discord: Discord is paused"));
+}
+
+TEST(ShieldNotice, SaysWhichAppWhyAndUntilWhenInLocalTime) {
+  const testing::ScopedEnv utc("TZ", "UTC");
+  const CompanionSettings& settings = CompanionSettings::defaults();
+  SessionSnapshot session = *shielding("s1", {}).session;
+  session.endsAt = 1'800'000'000'000;
+  const ShieldNotice timed =
+      shieldNotice("Discord", ShieldReason::distractingApp, session, settings);
+  EXPECT_EQ(timed.summary, "Discord is paused");
+  EXPECT_THAT(timed.body, HasSubstr("blocked list during your focus session \u201cDeep work\u201d. "
+                                    "Paused until 08:00;"));
+  session.endsAt.reset();
+  EXPECT_THAT(shieldNotice("Safari", ShieldReason::otherBrowser, session, settings).body,
+              HasSubstr("Only Google Chrome is for browsing during your focus session \u201cDeep "
+                        "work\u201d. Paused until the session ends."));
+  EXPECT_EQ(shieldNotice("Google Chrome", ShieldReason::extensionOff, session, settings).summary,
+            "Turn the Quillbeam extension back on in Google Chrome");
 }
 
 }  // namespace

@@ -11,14 +11,16 @@
 #include <chrono>
 #include <cstdio>
 #include <functional>
-#include <thread>
 
-#include "../tools/scratch.hpp"
 #include "quillbeam/json/strict_json.hpp"
 #include "quillbeam/session/companion_notification.hpp"
 #include "quillbeam/session/shared_files.hpp"
 #include "support/bus_listener.hpp"
+#include "support/eventually.hpp"
+#include "support/file_text.hpp"
 #include "support/private_bus.hpp"
+#include "support/run_command.hpp"
+#include "support/scratch_dir.hpp"
 
 namespace quillbeam::testing {
 namespace {
@@ -47,13 +49,13 @@ class RoundTrip : public ::testing::Test {
   bool reported(const std::string& id) const {
     return link && link->session && link->session->id == id;
   }
-  std::string log() const { return readFile(scratch.path / "browser.log"); }
+  std::string log() const { return readFile(scratch / "browser.log"); }
 
   // Polls until `done` holds; false after a hang guard or once the browser is gone. On the
   // way it tells each new record in the link file and each signal.
   bool until(const std::function<bool()>& done) {
-    for (auto end = Clock::now() + std::chrono::seconds(90); Clock::now() < end && !browserGone();
-         std::this_thread::sleep_for(std::chrono::milliseconds(2))) {
+    const auto tellAndCheck = [&] {
+      if (browserGone()) return true;
       link =
           SharedFiles::readLink(home / "Library/Application Support/Quillbeam/browser-link.json");
       if (link && link->encode() != told) {
@@ -64,9 +66,9 @@ class RoundTrip : public ::testing::Test {
       }
       for (; signals < listener.received().size(); ++signals)
         say("bridge -> bus", "signal com.quillbeam.companion.browserState");
-      if (done()) return true;
-    }
-    return false;
+      return done();
+    };
+    return eventually(tellAndCheck, {}, std::chrono::seconds(90)) && !reaped;
   }
 
   void command(const std::string& json, const std::string& note = "") {
@@ -75,8 +77,8 @@ class RoundTrip : public ::testing::Test {
                   std::map<std::string, std::string>{{"json", json}});
   }
 
-  Scratch scratch;
-  fs::path home = scratch.path / "home";
+  ScratchDir scratch;
+  fs::path home = scratch / "home";
   PrivateBus bus;
   BusListener listener{bus.address()};
   pid_t browser = -1;
@@ -92,8 +94,8 @@ TEST_F(RoundTrip, ChromiumAndTheBridgeConverseThroughFileBusAndCompanion) {
   const char* chosen = std::getenv("QUILLBEAM_E2E_CHROMIUM");
   const std::string chromium = chosen ? chosen : "/usr/lib/chromium/chromium";
   if (::access(chromium.c_str(), X_OK) != 0) GTEST_SKIP() << "no Chromium at " << chromium;
-  const fs::path profile = scratch.path / "profile", marker = scratch.path / "companion";
-  const std::string logFile = quoted(scratch.path / "browser.log");
+  const fs::path profile = scratch / "profile", marker = scratch / "companion";
+  const std::string logFile = quoted(scratch / "browser.log");
   fs::create_directories(home);
   bus.writeService("com.quillbeam.mac", std::string(QUILLBEAM_NAME_OWNER_PATH) +
                                             " com.quillbeam.mac " + marker.string());
@@ -103,11 +105,11 @@ TEST_F(RoundTrip, ChromiumAndTheBridgeConverseThroughFileBusAndCompanion) {
   const std::string registration = quoted(QUILLBEAM_REGISTER_PATH) + " --user-data-dir " +
                                    quoted(profile) + " --bridge " + quoted(QUILLBEAM_BRIDGE_PATH) +
                                    " --extension-id gmgnjhgeclmoaeiaijhkbdclaclaggep >" + logFile;
-  ASSERT_EQ(std::system(registration.c_str()), 0) << log();
+  ASSERT_EQ(runCommand(registration).status, 0) << log();
 
   // Root cannot use the browser's sandbox, and containers often lack what it needs.
   const std::string browse =
-      "exec env -i PATH=/usr/bin:/bin HOME=" + quoted(home) + " TMPDIR=" + quoted(scratch.path) +
+      "exec env -i PATH=/usr/bin:/bin HOME=" + quoted(home) + " TMPDIR=" + quoted(scratch.path()) +
       " DBUS_SESSION_BUS_ADDRESS=" + quoted(bus.address()) + " " + quoted(chromium) +
       " --headless=new --no-sandbox --user-data-dir=" + quoted(profile) +
       " --load-extension=" + quoted(QUILLBEAM_E2E_EXTENSION_DIR) +

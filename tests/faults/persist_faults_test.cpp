@@ -7,8 +7,10 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <map>
 #include <random>
+#include <thread>
 
 #include "bridge/bridge_fixture.hpp"
 

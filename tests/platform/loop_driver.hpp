@@ -4,12 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdio>
 #include <functional>
 #include <future>
 #include <string>
 
 #include "platform/linux/event_loop.hpp"
+#include "support/eventually.hpp"
+#include "support/run_command.hpp"
 
 namespace quillbeam::platform::testing {
 
@@ -19,12 +20,8 @@ using namespace std::chrono_literals;
 // `timeout` (only to end a broken test).
 inline bool runUntil(EventLoop& loop, const std::function<bool()>& done,
                      std::chrono::milliseconds timeout = 10s) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    loop.turn(20ms);
-  }
-  return true;
+  return quillbeam::testing::eventually(
+      done, [&] { loop.turn(20ms); }, timeout);
 }
 
 // The turns the loop makes in `period` when each may wait 20 ms: about period / 20 ms
@@ -39,13 +36,8 @@ inline uint64_t turnsIn(EventLoop& loop, std::chrono::milliseconds period) {
 // What `command` prints (standard output and error), run on another thread while the loop
 // turns here, so that our side of the bus answers it.
 inline std::string outputBeside(EventLoop& loop, const std::string& command) {
-  auto output = std::async(std::launch::async, [command] {
-    std::string text;
-    FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-    for (int c = 0; (c = std::fgetc(pipe)) != EOF;) text += static_cast<char>(c);
-    ::pclose(pipe);
-    return text;
-  });
+  auto output = std::async(std::launch::async,
+                           [command] { return quillbeam::testing::runCommand(command).output; });
   runUntil(
       loop, [&] { return output.wait_for(std::chrono::seconds(0)) == std::future_status::ready; },
       std::chrono::seconds(60));

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "support/eventually.hpp"
+
 namespace quillbeam::testing {
 namespace {
 
@@ -65,12 +67,8 @@ std::vector<ReceivedSignal> BusListener::received() {
 }
 
 bool BusListener::waitForCount(size_t count, std::chrono::milliseconds timeout) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (received().size() < count) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    sd_bus_wait(bus_.get(), 10'000);
-  }
-  return true;
+  return eventually([&] { return received().size() >= count; },
+                    [&] { sd_bus_wait(bus_.get(), 10'000); }, timeout);
 }
 
 void BusListener::emit(std::string_view notificationName,

@@ -15,8 +15,9 @@
 #include <cstdlib>
 #include <fstream>
 #include <stdexcept>
-#include <thread>
 #include <vector>
+
+#include "support/eventually.hpp"
 
 extern char** environ;
 
@@ -27,15 +28,6 @@ namespace fs = std::filesystem;
 
 std::runtime_error failure(const std::string& what) {
   return std::runtime_error("private bus: " + what);
-}
-
-// A socket path must fit in sockaddr_un (108 bytes), so a long TMPDIR falls back to /tmp.
-fs::path makeRoot() {
-  std::error_code ec;
-  const fs::path tmp = fs::temp_directory_path(ec);
-  std::string pattern = ((!ec && tmp.native().size() < 60 ? tmp : "/tmp") / "quillbeam-bus-XXXXXX");
-  if (!mkdtemp(pattern.data())) throw failure("mkdtemp failed");
-  return pattern;
 }
 
 sockaddr_un socketAddress(const fs::path& path) {
@@ -67,14 +59,15 @@ pid_t spawn(std::vector<const char*> argv, int controller = -1) {
 // Waits (up to 10 s) until the daemon accepts on `path`.
 void awaitListening(const fs::path& path) {
   const auto address = socketAddress(path);
-  for (int tries = 0; tries < 2000; ++tries) {
+  const auto accepts = [&] {
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const bool up = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
     ::close(fd);
-    if (up) return;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return up;
+  };
+  if (!eventually(accepts, {}, std::chrono::seconds(10))) {
+    throw failure("the daemon did not listen within 10 s");
   }
-  throw failure("the daemon did not listen within 10 s");
 }
 
 // dbus-broker takes its sockets and policy from a controller, a peer connection on its fd
@@ -137,7 +130,7 @@ std::optional<fs::path> busTool(std::string_view name) {
   return std::nullopt;
 }
 
-PrivateBus::PrivateBus(BusDaemon daemon) : root_(makeRoot()), servicesDir_(root_ / "services") {
+PrivateBus::PrivateBus(BusDaemon daemon) : servicesDir_(root_ / "services") {
   const fs::path socket = root_ / "bus";
   address_ = "unix:path=" + socket.native();
   try {
@@ -185,8 +178,6 @@ void PrivateBus::stop(int signal) {
     pid_ = -1;
   }
   controller_ = sd_bus_flush_close_unref(controller_);
-  std::error_code ec;
-  fs::remove_all(root_, ec);
 }
 
 void PrivateBus::kill() {

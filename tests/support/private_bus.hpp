@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "support/scratch_dir.hpp"
+
 struct sd_bus;
 
 namespace quillbeam::testing {
@@ -48,7 +50,7 @@ class PrivateBus {
   const std::filesystem::path& servicesDir() const { return servicesDir_; }
 
   // A scratch directory removed with the bus (for marker files and the like).
-  const std::filesystem::path& scratchDir() const { return root_; }
+  const std::filesystem::path& scratchDir() const { return root_.path(); }
 
   // Writes `<name>.service` (Name=<name>, Exec=<exec>) and makes the daemon reload its
   // service directory before returning, so the name is activatable at once.
@@ -65,7 +67,7 @@ class PrivateBus {
  private:
   void stop(int signal);
 
-  std::filesystem::path root_;
+  ScratchDir root_{"quillbeam-bus"};
   std::filesystem::path servicesDir_;
   std::string address_;
   pid_t pid_ = -1;

@@ -2,19 +2,19 @@
 // XDG_CONFIG_HOME @/config, the system root @/system, and /bin/true stands in for the bridge.
 // In the table "%" is a browser folder's NativeMessagingHosts/<manifest>, "^" the same in a folder
 // for all users.
-#include <sys/wait.h>
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <set>
+#include <sstream>
 
 #include "quillbeam/json/strict_json.hpp"
 #include "quillbeam/session/shared_files.hpp"
 #include "quillbeam/wire/native_host_manifest.hpp"
 #include "quillbeam/wire/native_messaging.hpp"
-#include "scratch.hpp"
+#include "support/file_text.hpp"
+#include "support/run_command.hpp"
+#include "support/scratch_dir.hpp"
 
 namespace quillbeam::testing {
 namespace {
@@ -56,7 +56,7 @@ class RegisterRun : public ::testing::Test {
   }
 
   void script(const std::string& name, const std::string& body) const {
-    std::ofstream(bin / name) << "#!/bin/sh\n" << body;
+    writeFile(bin / name, "#!/bin/sh\n" + body);
     fs::permissions(bin / name, fs::perms(0755));
   }
 
@@ -81,8 +81,7 @@ class RegisterRun : public ::testing::Test {
                               "QUILLBEAM_REGISTER_SYSTEM_ROOT=@/system ") +
                           quoted(QUILLBEAM_REGISTER_PATH);
     for (const auto& argument : arguments) command += " " + quoted(expand(argument));
-    const int status = std::system((command + " >../out 2>../err").c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return runCommand(command + " >../out 2>../err").status;
   }
   int run(const std::string& arguments) { return run(split(arguments, ' ')); }
 
@@ -98,8 +97,8 @@ class RegisterRun : public ::testing::Test {
     return found;
   }
 
-  Scratch scratch;  // holds @ and, beside it, the captured output
-  fs::path root = scratch.path / "r", bin = scratch.path / "bin", calls = scratch.path / "calls";
+  ScratchDir scratch;  // holds @ and, beside it, the captured output
+  fs::path root = scratch / "r", bin = scratch / "bin", calls = scratch / "calls";
 };
 
 class Register : public RegisterRun, public ::testing::WithParamInterface<Case> {};
@@ -114,8 +113,7 @@ TEST_P(Register, Run) {
   EXPECT_EQ(run(GetParam().arguments), GetParam().status);
   EXPECT_EQ(readFile(calls), "") << "no case here gives a Flatpak any permission";
 
-  const std::string out = readFile(scratch.path / "out"),
-                    all = out + readFile(scratch.path / "err");
+  const std::string out = readFile(scratch / "out"), all = out + readFile(scratch / "err");
   EXPECT_TRUE(GetParam().status != 2 || out.empty()) << "a usage error prints nothing else";
   size_t at = 0;
   for (const auto& text : split(GetParam().said, '|')) {
@@ -229,7 +227,7 @@ TEST_F(RegisterRun, EveryFlatpakBrowser) {
   fs::create_directories(root / "config");
   const auto before = tree();
 
-  ASSERT_EQ(run("+ &"), 0) << readFile(scratch.path / "out");
+  ASSERT_EQ(run("+ &"), 0) << readFile(scratch / "out");
   for (const auto& [id, folder] : browsers) {
     const fs::path app = root / "home/.var/app" / id, launcher = app / "quillbeam" / launcherName;
     EXPECT_EQ(NativeHostManifest::fromJson(
@@ -241,7 +239,7 @@ TEST_F(RegisterRun, EveryFlatpakBrowser) {
   EXPECT_EQ(readFile(calls), grants);
 
   ASSERT_EQ(run("+"), 0);
-  const std::string again = readFile(scratch.path / "out");
+  const std::string again = readFile(scratch / "out");
   size_t registered = 0;
   for (size_t at = 0; (at = again.find(": already registered", at)) != std::string::npos; ++at)
     ++registered;
@@ -266,23 +264,23 @@ TEST_F(RegisterRun, LauncherRunsTheBridge) {
   script("flatpak-spawn",
          "while [ \"${1#--}\" != \"$1\" ]; do shift; done\n"
          "printf '%s\\n' \"$@\" >" +
-             quoted(scratch.path / "spawned") + "\nexec \"$@\"\n");
-  ASSERT_EQ(run({"--bridge=" + bridge.string(), "&"}), 0) << readFile(scratch.path / "err");
+             quoted(scratch / "spawned") + "\nexec \"$@\"\n");
+  ASSERT_EQ(run({"--bridge=" + bridge.string(), "&"}), 0) << readFile(scratch / "err");
 
   const std::string hello = R"({"type":"hello","extensionVersion":"7.7"})";
-  std::ofstream(scratch.path / "in") << NativeMessaging::frame(hello);
+  writeFile(scratch / "in", NativeMessaging::frame(hello));
   const std::string launcher =
       (root / "home/.var/app/org.chromium.Chromium/quillbeam" / launcherName).string();
   const std::string command = "env -i PATH=" + quoted(bin) + ":/bin HOME=" + quoted(root / "home") +
                               " " + quoted(launcher) + " chrome-extension://x/ " +
-                              quoted("a b 'c' $d") + " <" + quoted(scratch.path / "in") + " >" +
-                              quoted(scratch.path / "reply");
-  ASSERT_EQ(std::system(command.c_str()), 0);
+                              quoted("a b 'c' $d") + " <" + quoted(scratch / "in") + " >" +
+                              quoted(scratch / "reply");
+  ASSERT_EQ(runCommand(command).status, 0);
 
-  EXPECT_EQ(readFile(scratch.path / "reply"),
+  EXPECT_EQ(readFile(scratch / "reply"),
             NativeMessaging::frame(
                 R"({"type":"hello","protocol":1,"appVersion":")" QUILLBEAM_APP_VERSION R"("})"));
-  EXPECT_EQ(readFile(scratch.path / "spawned"),
+  EXPECT_EQ(readFile(scratch / "spawned"),
             bridge.string() + "\nchrome-extension://x/\na b 'c' $d\n");
   const auto link =
       SharedFiles::readLink(root / "home/Library/Application Support/Quillbeam/browser-link.json");

@@ -9,8 +9,9 @@
 #include <csignal>
 #include <fstream>
 #include <stdexcept>
-#include <thread>
 #include <utility>
+
+#include "support/eventually.hpp"
 
 extern char** environ;
 
@@ -107,11 +108,14 @@ std::optional<std::string> BridgeProcess::read(std::chrono::milliseconds timeout
 }
 
 int BridgeProcess::wait(std::chrono::milliseconds timeout) {
-  int raw = 0;
-  for (const auto deadline = Clock::now() + timeout; !status_ && Clock::now() < deadline;) {
-    if (::waitpid(pid_, &raw, WNOHANG) == pid_) status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
+  const auto reaped = [&] {
+    int raw = 0;
+    if (!status_ && ::waitpid(pid_, &raw, WNOHANG) == pid_) {
+      status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    }
+    return status_.has_value();
+  };
+  eventually(reaped, {}, timeout);
   return status_.value_or(-1);
 }
 

@@ -7,6 +7,10 @@
 
 #include <fstream>
 
+#include "support/file_text.hpp"
+#include "support/scoped_env.hpp"
+#include "support/scratch_dir.hpp"
+
 namespace quillbeam {
 namespace {
 
@@ -15,19 +19,10 @@ namespace fs = std::filesystem;
 // A fresh HOME per test, so the shared directory is the test's own.
 class SharedFilesTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "quillbeam-home-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    home_ = pattern;
-    ::setenv("HOME", home_.c_str(), 1);
-    link_ = SharedFiles::browserLink();
-  }
-  void TearDown() override { fs::remove_all(home_); }
-  static void write(const fs::path& p, const std::string& text) {
-    fs::create_directories(p.parent_path());
-    std::ofstream(p, std::ios::binary) << text;
-  }
-  fs::path home_, link_;
+  testing::ScratchDir scratch;
+  const fs::path home_ = scratch.path();
+  testing::ScopedEnv homeVariable{"HOME", home_};
+  const fs::path link_ = SharedFiles::browserLink();
 };
 
 TEST_F(SharedFilesTest, WritesTheLinkUnderHomeAtomicallyAndReadsItBack) {
@@ -47,7 +42,7 @@ TEST_F(SharedFilesTest, WritesTheLinkUnderHomeAtomicallyAndReadsItBack) {
   EXPECT_EQ(SharedFiles::readLink(link_), full);
   EXPECT_EQ(std::distance(fs::directory_iterator(link_.parent_path()), {}), 2);
   // Without HOME the password database names the home directory.
-  ::setenv("HOME", "", 1);
+  const testing::ScopedEnv noHome("HOME", "");
   EXPECT_EQ(SharedFiles::homeDirectory(), fs::path(::getpwuid(::getuid())->pw_dir));
 }
 
@@ -55,7 +50,7 @@ TEST_F(SharedFilesTest, AnythingButAWellFormedRecordReadsAsAbsent) {
   for (const std::string text : {"", "not json", R"({"connected":"yes","lastSeen":1})",
                                  R"({"connected":true,"lastSeen":1,"bridgePID":2147483648})",
                                  R"([{"connected":true,"lastSeen":1}])"}) {
-    write(link_, text);
+    testing::writeFile(link_, text);
     EXPECT_EQ(SharedFiles::readLink(link_), std::nullopt) << text;
   }
   fs::resize_file(link_, SharedFiles::maxLinkFileSize + 1);
@@ -75,11 +70,11 @@ TEST_F(SharedFilesTest, OnlyOldTemporariesOfTheTargetAreRemoved) {
       {".browser-link.json.short", false},    {".other.json.a1B2c3", false},
       {".browser-link.json.dir123/x", false}, {"browser-link.json", false}};
   for (const auto& [name, removed] : names) {
-    write(link_.parent_path() / name, "{");
+    testing::writeFile(link_.parent_path() / name, "{");
     fs::last_write_time(link_.parent_path() / *fs::path(name).begin(),
                         fs::file_time_type::clock::now() - std::chrono::hours(1));
   }
-  write(link_.parent_path() / ".browser-link.json.Zz9yX8", "{");
+  testing::writeFile(link_.parent_path() / ".browser-link.json.Zz9yX8", "{");
   EXPECT_EQ(SharedFiles::removeStaleTemporaries(link_, std::chrono::minutes(10)), 2u);
   for (const auto& [name, removed] : names) {
     EXPECT_NE(fs::exists(link_.parent_path() / name), removed) << name;

@@ -1,10 +1,10 @@
 #pragma once
 
 // A throwaway cgroup v2 subtree laid out like a user's manager, under the machine's
-// cgroup2 mount, with processes this test starts in it. Everything it made goes when it
-// does, also after a failed check: its cgroups are thawed, ONLY its own children are
-// killed and reaped, and its directories removed deepest first.
-#include <fcntl.h>
+// cgroup2 mount, with processes the test starts in it. Everything it made goes when it
+// does, also after a failed check: its cgroups are thawed, what runs in them (only what
+// the test started there, directly or not) is killed, its own children reaped, and its
+// directories removed deepest first.
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -14,26 +14,25 @@
 #include <algorithm>
 #include <atomic>
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "companion/desktop/cgroup_tree.hpp"
-#include "companion/desktop/small_file.hpp"
-#include "fake_system.hpp"
+#include "support/eventually.hpp"
+#include "support/file_text.hpp"
 
-namespace quillbeam::companion::testing {
+namespace quillbeam::testing {
 
 class ThrowawayCgroup {
  public:
-  // Empty why() when the subtree was made; else why this machine cannot (not root, no
-  // writable cgroup2 mount, no freezer).
+  // Check why() before use.
   ThrowawayCgroup() {
     if (::geteuid() != 0) {
       why_ = "making cgroups needs root";
       return;
     }
-    auto mountinfo = readSmallFile("/proc/self/mountinfo");
-    auto mount = mountinfo ? findCgroup2Mount(*mountinfo) : std::nullopt;
+    const auto mount = companion::findCgroup2Mount(readFile("/proc/self/mountinfo"));
     if (!mount) {
       why_ = "no cgroup2 mount";
       return;
@@ -53,23 +52,20 @@ class ThrowawayCgroup {
     tree_.mount = *mount;
     tree_.managerRoot = base_ / "user.slice/user-0.slice/user@0.service";
     tree_.appSlice = tree_.managerRoot / "app.slice";
-    auto own = readSmallFile("/proc/self/cgroup");
-    tree_.ownCgroup = tree_.directoryOf(unifiedCgroupPath(own.value_or("")).value_or("/"))
-                          .value_or(mount->mountPoint);
+    const auto own = companion::unifiedCgroupPath(readFile("/proc/self/cgroup"));
+    tree_.ownCgroup = tree_.directoryOf(own.value_or("/")).value_or(mount->mountPoint);
     std::filesystem::create_directories(tree_.appSlice);
   }
   ThrowawayCgroup(const ThrowawayCgroup&) = delete;
   ThrowawayCgroup& operator=(const ThrowawayCgroup&) = delete;
 
   ~ThrowawayCgroup() {
-    std::vector<std::filesystem::path> dirs;
+    if (base_.empty()) return;
+    std::vector<std::filesystem::path> dirs{base_};
     std::error_code error;
-    if (!base_.empty()) {
-      dirs.push_back(base_);
-      for (std::filesystem::recursive_directory_iterator it(base_, error), end; !error && it != end;
-           it.increment(error)) {
-        if (it->is_directory()) dirs.push_back(it->path());
-      }
+    for (std::filesystem::recursive_directory_iterator it(base_, error), end; !error && it != end;
+         it.increment(error)) {
+      if (it->is_directory()) dirs.push_back(it->path());
     }
     for (const auto& dir : dirs) writeFile(dir / "cgroup.freeze", "0");
     for (pid_t child : children_) {
@@ -77,21 +73,32 @@ class ThrowawayCgroup {
       ::waitpid(child, nullptr, 0);
     }
     std::sort(dirs.begin(), dirs.end(),
-              [](const auto& a, const auto& b) { return a.string().size() > b.string().size(); });
-    for (const auto& dir : dirs) ::rmdir(dir.c_str());
+              [](const auto& a, const auto& b) { return a.native().size() > b.native().size(); });
+    for (const auto& dir : dirs) {
+      // What is left was started by our processes (a companion the bus activated): a
+      // cgroup of our making holds nothing else.
+      for (pid_t pid : processesIn(dir)) ::kill(pid, SIGKILL);
+      eventually([&] { return processesIn(dir).empty(); });
+      ::rmdir(dir.c_str());
+    }
   }
 
+  // Empty when the subtree was made; else why this machine cannot (not root, no writable
+  // cgroup2 mount, no freezer).
   const std::string& why() const { return why_; }
-  const CgroupTree& tree() const { return tree_; }
+  // The subtree as the companion finds a real one; ownCgroup is this test's own cgroup.
+  const companion::CgroupTree& tree() const { return tree_; }
 
-  // A unit directory under app.slice (made when missing).
+  // A unit directory under app.slice, made when missing.
   std::filesystem::path unit(const std::string& relative) const {
     const auto dir = tree_.appSlice / relative;
     std::filesystem::create_directories(dir);
     return dir;
   }
 
-  // Starts `program` with `args` as our child, in `cgroup` when given.
+  // Starts `program` with `args` as our child, moved into `cgroup` when given; -1 when it
+  // cannot. posix_spawn returns once the program runs, so what discovery reads of the
+  // process is the program's.
   pid_t start(const std::string& program, std::vector<std::string> args,
               const std::filesystem::path& cgroup = {}) {
     args.insert(args.begin(), program);
@@ -114,11 +121,22 @@ class ThrowawayCgroup {
     children_.erase(std::remove(children_.begin(), children_.end(), child), children_.end());
   }
 
+  // Whether the kernel reports `cgroup` frozen, and the processes it holds.
+  static bool frozen(const std::filesystem::path& cgroup) {
+    return readFile(cgroup / "cgroup.events").find("frozen 1") != std::string::npos;
+  }
+  static std::vector<pid_t> processesIn(const std::filesystem::path& cgroup) {
+    std::vector<pid_t> pids;
+    std::istringstream text(readFile(cgroup / "cgroup.procs"));
+    for (pid_t pid; text >> pid;) pids.push_back(pid);
+    return pids;
+  }
+
  private:
   std::string why_;
   std::filesystem::path base_;
-  CgroupTree tree_;
+  companion::CgroupTree tree_;
   std::vector<pid_t> children_;
 };
 
-}  // namespace quillbeam::companion::testing
+}  // namespace quillbeam::testing

@@ -8,9 +8,8 @@
 #include "companion/app_names.hpp"
 #include "companion/decision.hpp"
 #include "companion/settings_file.hpp"
-#include "companion/shield_notice.hpp"
-#include "fake_system.hpp"
 #include "quillbeam/json/strict_json.hpp"
+#include "support/scratch_dir.hpp"
 
 namespace quillbeam::companion {
 namespace {
@@ -80,7 +79,7 @@ TEST(Decision, TheStudyBrowserCountsAsRunningOnlyWhenOneOfItsFamilyRuns) {
 }
 
 TEST(SettingsFile, ABrokenFileKeepsTheLastGoodSettingsAndSaysWhichFileAndWhy) {
-  testing::TempDir dir;
+  testing::ScratchDir dir;
   const auto file = dir.path() / "quillbeam/settings.json";
   SettingsSource source(file);
   EXPECT_FALSE(source.reload());  // absent: the defaults, no problem
@@ -101,7 +100,7 @@ TEST(SettingsFile, ABrokenFileKeepsTheLastGoodSettingsAndSaysWhichFileAndWhy) {
 }
 
 TEST(Overrides, RoundTripAndAllowancesThatEndedAreDropped) {
-  testing::TempDir dir;
+  testing::ScratchDir dir;
   const auto file = dir.path() / "overrides.json";
   Overrides overrides;
   overrides.allowances["com.hnc.Discord"] = Date::fromMs(now.ms() + 1);
@@ -140,25 +139,6 @@ TEST(AppListing, CrossesTheBusUnchanged) {
   EXPECT_EQ(readListings(in), apps);
   EXPECT_EQ(verdictText(apps[1]), "allowed");
   EXPECT_THAT(verdictText(apps[0]), HasSubstr("blocked list"));
-}
-
-TEST(ShieldNotice, SaysWhichAppWhyAndUntilWhenInLocalTime) {
-  ::setenv("TZ", "UTC", 1);
-  ::tzset();
-  const CompanionSettings& settings = CompanionSettings::defaults();
-  const ShieldNotice timed =
-      shieldNotice("Discord", ShieldReason::distractingApp, session(1'800'000'000'000), settings);
-  EXPECT_EQ(timed.summary, "Discord is paused");
-  EXPECT_THAT(timed.body, HasSubstr("blocked list during your focus session \u201cDeep work\u201d. "
-                                    "Paused until 08:00;"));
-  EXPECT_THAT(
-      shieldNotice("Safari", ShieldReason::otherBrowser, session(std::nullopt), settings).body,
-      HasSubstr("Only Google Chrome is for browsing during your focus session \u201cDeep "
-                "work\u201d. Paused until the session ends."));
-  EXPECT_EQ(
-      shieldNotice("Google Chrome", ShieldReason::extensionOff, session(std::nullopt), settings)
-          .summary,
-      "Turn the Quillbeam extension back on in Google Chrome");
 }
 
 }  // namespace

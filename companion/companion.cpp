@@ -70,7 +70,7 @@ int Companion::run() {
   for (int s : {SIGTERM, SIGINT, SIGHUP}) sigaddset(&stopSignals, s);
   sigprocmask(SIG_BLOCK, &stopSignals, nullptr);
   signals_ = platform::UniqueFd(::signalfd(-1, &stopSignals, SFD_CLOEXEC | SFD_NONBLOCK));
-  auto& loop = platform_.eventLoop();
+  auto& loop = platform_.loop();
   watches_.push_back(loop.watch(signals_.get(), EPOLLIN, [this](uint32_t) {
     signalfd_siginfo info{};
     const ssize_t got = ::read(signals_.get(), &info, sizeof info);
@@ -94,7 +94,7 @@ int Companion::run() {
             // Another companion runs: what is paused is its business; touch nothing.
             log_("another companion already runs on this session bus");
             status_ = 0;
-            platform_.eventLoop().quit();
+            platform_.loop().quit();
             break;
           case NameOutcome::lost:
             stop(std::string("lost the bus name: ") + std::string(why), 0);
@@ -130,11 +130,11 @@ void Companion::start() {
   discovery_ = std::make_unique<AppDiscovery>(tree);
   if (tree) {
     try {
-      watch_ = std::make_unique<AppWatch>(platform_.eventLoop(), tree->managerRoot, tree->appSlice,
-                                          [this] {
-                                            rescan();
-                                            decideNow();
-                                          });
+      watch_ =
+          std::make_unique<AppWatch>(platform_.loop(), tree->managerRoot, tree->appSlice, [this] {
+            rescan();
+            decideNow();
+          });
     } catch (const std::exception& error) {
       log_(std::string("cannot watch for new apps: ") + error.what() +
            "; looking for them while a session runs");
@@ -143,7 +143,7 @@ void Companion::start() {
 
   timer_ = makeTimer();
   processScan_ = makeTimer();
-  auto& loop = platform_.eventLoop();
+  auto& loop = platform_.loop();
   watches_.push_back(loop.watch(timer_.get(), EPOLLIN, [this](uint32_t) {
     drain(timer_.get());
     decideNow();
@@ -155,7 +155,7 @@ void Companion::start() {
   }));
   try {
     settingsWatch_ = std::make_unique<DirectoryWatch>(
-        platform_.eventLoop(), files_.settings.parent_path(), [this](std::string_view name) {
+        platform_.loop(), files_.settings.parent_path(), [this](std::string_view name) {
           if (name != files_.settings.filename().string()) return;
           if (reloadSettings()) decideNow();
         });
@@ -186,7 +186,7 @@ void Companion::stop(std::string_view why, int status) {
   }
   status_ = status;
   platform_.notifications().flush();
-  platform_.eventLoop().quit();
+  platform_.loop().quit();
 }
 
 void Companion::busLost(std::string_view why) {

@@ -55,7 +55,7 @@ int watch(bool json) {
   auto platform = openSessionBus(problem, [&running] {
     if (running) running->quit();
   });
-  auto& loop = platform->eventLoop();
+  auto& loop = platform->loop();
   int status = exitSuccess;
   auto report = [&] {
     const StatusReport now = StatusReport::current();

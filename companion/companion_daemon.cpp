@@ -1,10 +1,6 @@
 #include "companion_daemon.hpp"
 
-#include <sys/epoll.h>
-#include <sys/signalfd.h>
-#include <sys/timerfd.h>
-#include <unistd.h>
-
+#include <chrono>
 #include <cmath>
 #include <csignal>
 #include <cstring>
@@ -18,19 +14,11 @@
 namespace quillbeam::companion {
 namespace {
 
+using Clock = platform::EventLoop::Clock;
+
 // Apps started outside the desktop's unit convention show up in no directory the kernel
 // announces; while a session runs, the processes are looked at this often for them.
-constexpr double kProcessScanSeconds = 2.0;
-
-platform::UniqueFd makeTimer() {
-  return platform::UniqueFd(::timerfd_create(CLOCK_REALTIME, TFD_CLOEXEC | TFD_NONBLOCK));
-}
-
-void drain(int fd) {
-  uint64_t ignored = 0;
-  while (::read(fd, &ignored, sizeof ignored) > 0) {
-  }
-}
+constexpr std::chrono::seconds kProcessScan{2};
 
 }  // namespace
 
@@ -42,19 +30,10 @@ CompanionDaemon::~CompanionDaemon() = default;
 int CompanionDaemon::run() {
   // Stop signals arrive as loop events, so that resuming everything runs like any other
   // step instead of inside a handler.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  for (int s : {SIGTERM, SIGINT, SIGHUP}) sigaddset(&stopSignals, s);
-  sigprocmask(SIG_BLOCK, &stopSignals, nullptr);
-  signals_ = platform::UniqueFd(::signalfd(-1, &stopSignals, SFD_CLOEXEC | SFD_NONBLOCK));
-  auto& loop = platform_.eventLoop();
-  watches_.push_back(loop.watch(signals_.get(), EPOLLIN, [this](uint32_t) {
-    signalfd_siginfo info{};
-    const ssize_t got = ::read(signals_.get(), &info, sizeof info);
-    const std::string name =
-        got == sizeof info ? strsignal(static_cast<int>(info.ssi_signo)) : "a signal";
-    stop("stopping on " + name, 0);
-  }));
+  auto& loop = platform_.loop();
+  stopSignals_ = loop.onSignals({SIGTERM, SIGINT, SIGHUP}, [this](int signo) {
+    stop(std::string("stopping on ") + strsignal(signo), 0);
+  });
 
   if (platform_.sessionBus().get() == nullptr) {
     log_("no session bus: the companion needs one to hear the browser");
@@ -71,7 +50,7 @@ int CompanionDaemon::run() {
             // Another companion runs: what is paused is its business; touch nothing.
             log_("another companion already runs on this session bus");
             status_ = 0;
-            platform_.eventLoop().quit();
+            platform_.loop().quit();
             break;
           case NameOutcome::lost:
             stop(std::string("lost the bus name: ") + std::string(why), 0);
@@ -83,29 +62,23 @@ int CompanionDaemon::run() {
 }
 
 void CompanionDaemon::start() {
-  // Set before the service decides for the first time: its first decision may arm them.
-  timer_ = makeTimer();
-  processScan_ = makeTimer();
-  auto& loop = platform_.eventLoop();
-  watches_.push_back(loop.watch(timer_.get(), EPOLLIN, [this](uint32_t) {
-    drain(timer_.get());
-    decide();
-  }));
-  watches_.push_back(loop.watch(processScan_.get(), EPOLLIN, [this](uint32_t) {
-    drain(processScan_.get());
+  auto& loop = platform_.loop();
+  // A session ends at a wall-clock instant: the timer follows the clock if it is set.
+  nextChange_ = loop.timer(Clock::realtime, [this] { decide(); });
+  processScan_ = loop.timer(Clock::monotonic, [this] {
     service_->rescan();
     decide();
-  }));
+  });
 
   service_ =
       std::make_unique<CompanionService>(files_, CompanionService::Mode::enforce, &platform_, log_);
   if (const CgroupTree* tree = service_->tree()) {
     try {
-      watch_ = std::make_unique<AppWatch>(platform_.eventLoop(), tree->managerRoot, tree->appSlice,
-                                          [this] {
-                                            service_->rescan();
-                                            decide();
-                                          });
+      watch_ =
+          std::make_unique<AppWatch>(platform_.loop(), tree->managerRoot, tree->appSlice, [this] {
+            service_->rescan();
+            decide();
+          });
     } catch (const std::exception& error) {
       log_(std::string("cannot watch for new apps: ") + error.what() +
            "; looking for them while a session runs");
@@ -113,7 +86,7 @@ void CompanionDaemon::start() {
   }
   try {
     settingsWatch_ = std::make_unique<DirectoryWatch>(
-        platform_.eventLoop(), files_.settings.parent_path(), [this](std::string_view name) {
+        platform_.loop(), files_.settings.parent_path(), [this](std::string_view name) {
           if (name != files_.settings.filename().string()) return;
           if (service_->reloadSettings()) decide();
         });
@@ -143,7 +116,7 @@ void CompanionDaemon::stop(std::string_view why, int status) {
   }
   status_ = status;
   platform_.notifications().flush();
-  platform_.eventLoop().quit();
+  platform_.loop().quit();
 }
 
 void CompanionDaemon::busLost(std::string_view why) {
@@ -163,29 +136,24 @@ void CompanionDaemon::decide() {
 }
 
 void CompanionDaemon::armTimer(std::optional<Date> at) {
-  itimerspec setting{};
-  if (at) {
-    // A whole millisecond past the instant: the policy's tests are strict, so waking at the
-    // instant itself could decide the same again.
-    const double seconds = std::ceil(at->ms() + 1.0) / 1000.0;
-    setting.it_value.tv_sec = static_cast<time_t>(seconds);
-    setting.it_value.tv_nsec = static_cast<long>((seconds - std::floor(seconds)) * 1e9);
+  if (!at) {
+    nextChange_->cancel();
+    return;
   }
-  ::timerfd_settime(timer_.get(), TFD_TIMER_ABSTIME, &setting, nullptr);
+  // A whole millisecond past the instant: the policy's tests are strict, so waking at the
+  // instant itself could decide the same again.
+  nextChange_->onceAt(std::chrono::milliseconds(static_cast<int64_t>(std::ceil(at->ms() + 1.0))));
 }
 
 void CompanionDaemon::armProcessScan(bool on) {
-  itimerspec setting{};
-  if (on) {
-    setting.it_value.tv_sec = static_cast<time_t>(kProcessScanSeconds);
-    setting.it_interval = setting.it_value;
-  }
-  itimerspec current{};
-  ::timerfd_gettime(processScan_.get(), &current);
   // Re-arming on every decision would push the next scan out for as long as decisions
   // keep coming.
-  if (on == (current.it_interval.tv_sec != 0)) return;
-  ::timerfd_settime(processScan_.get(), 0, &setting, nullptr);
+  if (on == processScan_->repeating()) return;
+  if (on) {
+    processScan_->every(kProcessScan);
+  } else {
+    processScan_->cancel();
+  }
 }
 
 }  // namespace quillbeam::companion

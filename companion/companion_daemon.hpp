@@ -7,7 +7,6 @@
 
 #include "companion_service.hpp"
 #include "platform/linux/linux_platform.hpp"
-#include "platform/linux/unique_fd.hpp"
 
 namespace quillbeam::companion {
 
@@ -50,10 +49,9 @@ class CompanionDaemon {
   std::unique_ptr<AppWatch> watch_;
   std::unique_ptr<CompanionInterface> interface_;
   std::unique_ptr<DirectoryWatch> settingsWatch_;
-  platform::UniqueFd timer_;        // the next instant a verdict may change
-  platform::UniqueFd processScan_;  // while a session runs: apps found by executable
-  platform::UniqueFd signals_;
-  std::vector<std::unique_ptr<platform::EventLoop::Watch>> watches_;
+  std::unique_ptr<platform::EventLoop::SignalSubscription> stopSignals_;
+  std::unique_ptr<platform::EventLoop::Timer> nextChange_;   // a verdict may change then
+  std::unique_ptr<platform::EventLoop::Timer> processScan_;  // apps found by executable
   bool stopping_ = false;
   int status_ = 0;
 };

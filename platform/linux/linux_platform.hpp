@@ -27,11 +27,9 @@ class LinuxPlatform {
   LinuxPlatform(const LinuxPlatform&) = delete;
   LinuxPlatform& operator=(const LinuxPlatform&) = delete;
 
-  MainLoop& loop() { return loop_; }
+  EventLoop& loop() { return loop_; }
   NotificationCenter& notifications() { return notifications_; }
   Workspace& workspace() { return workspace_; }
-
-  EventLoop& eventLoop() { return loop_; }
   SessionBus& sessionBus() { return bus_; }
 
  private:

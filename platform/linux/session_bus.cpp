@@ -1,10 +1,8 @@
 #include "platform/linux/session_bus.hpp"
 
-#include <sys/epoll.h>
-#include <sys/timerfd.h>
-
 #include <stdexcept>
 #include <string>
+#include <system_error>
 #include <utility>
 
 namespace quillbeam::platform {
@@ -28,23 +26,18 @@ SessionBus::SessionBus(EventLoop& loop, const std::optional<std::string>& addres
   firstWork_ = loop_.beforeWait([this] {
     if (loop_.blocksRun() > 0) start();
   });
-  delay_.reset(timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC));
-  const auto nanoseconds = std::chrono::nanoseconds(startDelay).count();
-  itimerspec when{};
-  when.it_value.tv_sec = static_cast<time_t>(nanoseconds / 1'000'000'000);
-  when.it_value.tv_nsec = static_cast<long>(nanoseconds % 1'000'000'000);
-  if (when.it_value.tv_sec == 0 && when.it_value.tv_nsec == 0) when.it_value.tv_nsec = 1;
-  if (!delay_ || timerfd_settime(delay_.get(), 0, &when, nullptr) < 0) {
+  // Without a timer nothing would ever start the connection on an idle loop.
+  try {
+    delay_ = loop_.timer(EventLoop::Clock::monotonic, [this] { start(); });
+    delay_->once(startDelay);
+  } catch (const std::system_error&) {
     start();
-    return;
   }
-  delayWatch_ = loop_.watch(delay_.get(), EPOLLIN, [this](uint32_t) { start(); });
 }
 
 void SessionBus::start() {
   // Each way in goes away here, its own included, which the loop allows.
   firstWork_.reset();
-  delayWatch_.reset();
   delay_.reset();
   if (connection_) connection_->start();
 }

@@ -9,7 +9,6 @@
 
 #include "platform/linux/dbus/connection.hpp"
 #include "platform/linux/event_loop.hpp"
-#include "platform/linux/unique_fd.hpp"
 
 namespace quillbeam::platform {
 
@@ -54,8 +53,7 @@ class SessionBus {
   bool off_ = false;
   std::unique_ptr<dbus::Connection> connection_;
   std::unique_ptr<EventLoop::Hook> firstWork_;
-  UniqueFd delay_;  // a timer for kStartDelay
-  std::unique_ptr<EventLoop::Watch> delayWatch_;
+  std::unique_ptr<EventLoop::Timer> delay_;  // fires after the start delay
   // Blocks posted to the loop reach this object only while it lives.
   std::shared_ptr<SessionBus*> self_ = std::make_shared<SessionBus*>(this);
 };

@@ -43,7 +43,7 @@ class OnBothDaemons : public ::testing::TestWithParam<BusDaemon> {
   void seen(LinuxPlatform& platform) {
     const size_t before = peer.received().size();
     platform.notifications().post(kState, std::nullopt);
-    EXPECT_TRUE(runUntil(platform.eventLoop(), [&] { return peer.received().size() > before; }));
+    EXPECT_TRUE(runUntil(platform.loop(), [&] { return peer.received().size() > before; }));
   }
   std::unique_ptr<LinuxPlatform> connect(const std::optional<std::string>& address) {
     auto platform = std::make_unique<LinuxPlatform>(
@@ -78,7 +78,7 @@ TEST_P(OnBothDaemons, ACommandCarryingADescriptorIsHandledAndTheDescriptorClosed
   });
   close(pipe[1]);
   peer.emit(kCommand, std::map<std::string, std::string>{{"json", "second"}});
-  ASSERT_TRUE(runUntil(platform->eventLoop(), [&] { return commands.size() == 2; }));
+  ASSERT_TRUE(runUntil(platform->loop(), [&] { return commands.size() == 2; }));
   EXPECT_THAT(commands, ElementsAre("first", "second"));
   // Our read end is the last descriptor of the pipe left in this process.
   const auto pipeName = fs::read_symlink("/proc/self/fd/" + std::to_string(pipe[0]));
@@ -102,7 +102,7 @@ TEST_P(OnBothDaemons, AnswersPeerPingAndGetMachineIdAndRefusesOtherCalls) {
   const std::string us = peer.received().back().sender;
   std::string machineId;
   std::ifstream("/etc/machine-id") >> machineId;
-  auto& loop = platform->eventLoop();
+  auto& loop = platform->loop();
   const std::string address = bus.address();
   EXPECT_EQ(gdbusCall(loop, address, us, "org.freedesktop.DBus.Peer.Ping"), "()\n");
   EXPECT_EQ(gdbusCall(loop, address, us, "org.freedesktop.DBus.Peer.GetMachineId"),

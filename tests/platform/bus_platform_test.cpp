@@ -31,9 +31,7 @@ class Bus : public ::testing::Test {
     platform.reset();
     EXPECT_THAT(log, ::testing::IsEmpty());
   }
-  bool turnUntil(const std::function<bool()>& done) {
-    return runUntil(platform->eventLoop(), done);
-  }
+  bool turnUntil(const std::function<bool()>& done) { return runUntil(platform->loop(), done); }
   // The workspace's answers, turning the loop until they come.
   bool running(std::string_view app) {
     std::optional<bool> answer;
@@ -100,7 +98,7 @@ TEST_F(Bus, ObserversHearTheirMemberFromAnySenderAndPathWithTheTextEntries) {
   listener.emitRaw(elsewhere, bodies[0].first);
   BusListener(bus.address()).emit(kCommand, std::nullopt);
   ASSERT_TRUE(turnUntil([&] { return seen.size() >= std::size(bodies) + 2; }));
-  turnsIn(platform->eventLoop(), 100ms);
+  turnsIn(platform->loop(), 100ms);
   ASSERT_EQ(seen.size(), std::size(bodies) + 2) << "the other member is not heard";
   for (size_t i = 0; i < std::size(bodies); ++i) EXPECT_EQ(seen[i].userInfo, bodies[i].second) << i;
   EXPECT_EQ(seen[std::size(bodies)].userInfo, bodies[0].second);
@@ -131,7 +129,7 @@ TEST_F(Bus, AnAppRunsWhileItsNameIsOwnedAndActivationStartsIt) {
 
 // Calls are made and answered first, so that a reply left registered would show.
 TEST_F(Bus, GoingAwayTurnsNotificationsOffOnceWithoutSpinningTheLoop) {
-  auto& loop = platform->eventLoop();
+  auto& loop = platform->loop();
   int commands = 0;
   platform->notifications().addObserver(kCommand, [&](const Notification&) { ++commands; });
   platform->notifications().post(kState, std::nullopt);

@@ -138,8 +138,8 @@ TEST(BusConnection, AQueryToABusThatNeverAnswersIsAnsweredNoAndLoggedOnce) {
                          std::chrono::milliseconds(100));
   std::optional<bool> running;
   platform.workspace().isRunning("com.quillbeam.test.App", [&](bool yes) { running = yes; });
-  ASSERT_TRUE(runUntil(platform.eventLoop(), [&] { return running.has_value(); }));
-  testing::turnsIn(platform.eventLoop(), std::chrono::milliseconds(300));
+  ASSERT_TRUE(runUntil(platform.loop(), [&] { return running.has_value(); }));
+  testing::turnsIn(platform.loop(), std::chrono::milliseconds(300));
   EXPECT_EQ(running, false);
   EXPECT_THAT(log, ::testing::ElementsAre(::testing::HasSubstr("NameHasOwner")));
 }

@@ -4,6 +4,9 @@
 #include <sys/epoll.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <csignal>
+#include <set>
 #include <thread>
 
 #include "loop_driver.hpp"
@@ -80,6 +83,141 @@ TEST(EventLoop, AWatchHearsWhatItAskedForUntilItEnds) {
   ASSERT_TRUE(runUntil(loop, [&] { return seen.size() > 2; }));
   loop.turn(50ms);
   EXPECT_TRUE(seen == "abx" || seen == "aby") << seen;
+}
+
+using Clock = EventLoop::Clock;
+using TimerPtr = std::unique_ptr<EventLoop::Timer>;
+
+struct TimerCase {
+  const char* name;
+  Clock clock;
+  int firings;
+  bool armedAfter;
+  std::function<void(TimerPtr&)> arm;
+  // What the timer does when it fires for the `nth` time.
+  std::function<void(TimerPtr&, int nth)> onFired = {};
+};
+
+void PrintTo(const TimerCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
+// An expiry that happened before a cancel, a new setting or the end of the timer, but was
+// not heard yet, must not be heard.
+void passExpiry(TimerPtr& timer) {
+  timer->once(0ns);
+  std::this_thread::sleep_for(2ms);
+}
+
+template <typename TimePoint>
+std::chrono::nanoseconds sinceEpoch(TimePoint instant) {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(instant.time_since_epoch());
+}
+
+const TimerCase timerCases[] = {
+    {"OnceFiresOnce", Clock::monotonic, 1, false, [](TimerPtr& t) { t->once(1ms); }},
+    {"EveryRepeats", Clock::monotonic, 3, false, [](TimerPtr& t) { t->every(1ms); },
+     [](TimerPtr& t, int nth) {
+       EXPECT_TRUE(t->armed() && t->repeating());
+       if (nth == 3) t->cancel();
+     }},
+    {"OnceReplacesEvery", Clock::monotonic, 1, false,
+     [](TimerPtr& t) {
+       t->every(1ms);
+       t->once(1ms);
+     }},
+    {"ALaterOnceReplacesAPassedOne", Clock::realtime, 0, true,
+     [](TimerPtr& t) {
+       passExpiry(t);
+       t->once(1h);
+     }},
+    {"CancelSilences", Clock::monotonic, 0, false,
+     [](TimerPtr& t) {
+       passExpiry(t);
+       t->cancel();
+     }},
+    {"DestructionSilences", Clock::monotonic, 0, false,
+     [](TimerPtr& t) {
+       passExpiry(t);
+       t.reset();
+     }},
+    {"PassedRealtimeInstantFiresAtOnce", Clock::realtime, 1, false,
+     [](TimerPtr& t) { t->onceAt(sinceEpoch(std::chrono::system_clock::now()) - 1h); }},
+    {"TheEpochIsAnInstantToo", Clock::realtime, 1, false, [](TimerPtr& t) { t->onceAt(0ns); }},
+    {"MonotonicInstant", Clock::monotonic, 1, false,
+     [](TimerPtr& t) { t->onceAt(sinceEpoch(std::chrono::steady_clock::now()) + 1ms); }},
+    {"SetsItselfAgainWhenFired", Clock::monotonic, 3, false, [](TimerPtr& t) { t->once(1ms); },
+     [](TimerPtr& t, int nth) {
+       if (nth < 3) t->once(1ms);
+     }},
+    {"DestroysItselfWhenFired", Clock::monotonic, 1, false, [](TimerPtr& t) { t->every(1ms); },
+     [](TimerPtr& t, int) { t.reset(); }},
+};
+
+class EventLoopTimer : public ::testing::TestWithParam<TimerCase> {};
+
+TEST_P(EventLoopTimer, FiresAsSet) {
+  const TimerCase& c = GetParam();
+  EventLoop loop;
+  int firings = 0;
+  TimerPtr timer;
+  timer = loop.timer(c.clock, [&] {
+    ++firings;
+    if (c.onFired) c.onFired(timer, firings);
+  });
+  EXPECT_FALSE(timer->armed());
+  c.arm(timer);
+  ASSERT_TRUE(runUntil(loop, [&] { return firings >= c.firings; }));
+  turnsIn(loop, 50ms);
+  EXPECT_EQ(firings, c.firings);
+  if (timer) {
+    EXPECT_EQ(timer->armed(), c.armedAfter);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, EventLoopTimer, ::testing::ValuesIn(timerCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Both expire before the loop looks; the first heard cancels the other, whose expiry,
+// taken from the kernel in the same turn, must then be dropped.
+TEST(EventLoop, AnExpiryCancelledEarlierInItsTurnIsDropped) {
+  EventLoop loop;
+  int firings = 0;
+  TimerPtr timers[2];
+  for (size_t i = 0; i < 2; ++i) {
+    timers[i] = loop.timer(Clock::monotonic, [&, i] {
+      ++firings;
+      timers[1 - i]->cancel();
+    });
+    timers[i]->once(0ns);
+  }
+  std::this_thread::sleep_for(2ms);
+  turnsIn(loop, 50ms);
+  EXPECT_EQ(firings, 1);
+}
+
+std::atomic<int> handled{0};
+
+// Raised signals wait for the loop, which hands each over with its number; the handler
+// they would otherwise reach never runs.
+TEST(EventLoop, HearsSignalsOnTheLoop) {
+  EventLoop loop;
+  struct sigaction handler {};
+  handler.sa_handler = [](int) { ++handled; };
+  struct sigaction old[2];
+  ASSERT_EQ(sigaction(SIGUSR1, &handler, &old[0]), 0);
+  ASSERT_EQ(sigaction(SIGUSR2, &handler, &old[1]), 0);
+  std::multiset<int> heard;
+  auto subscription = loop.onSignals({SIGUSR1, SIGUSR2}, [&](int signo) { heard.insert(signo); });
+  ASSERT_EQ(raise(SIGUSR1), 0);
+  ASSERT_EQ(kill(getpid(), SIGUSR2), 0);
+  EXPECT_TRUE(heard.empty());
+  EXPECT_TRUE(runUntil(loop, [&] { return heard.size() >= 2; }));
+  EXPECT_EQ(heard, (std::multiset<int>{SIGUSR1, SIGUSR2}));
+  EXPECT_EQ(handled, 0);
+  EXPECT_THROW(loop.onSignals({-1}, [](int) {}), std::system_error);
+  sigaction(SIGUSR1, &old[0], nullptr);
+  sigaction(SIGUSR2, &old[1], nullptr);
 }
 
 }  // namespace

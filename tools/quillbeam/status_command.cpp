@@ -1,16 +1,12 @@
 #include "status_command.hpp"
 
-#include <sys/epoll.h>
-#include <sys/signalfd.h>
-#include <sys/timerfd.h>
-#include <unistd.h>
-
 #include <csignal>
-#include <cstdint>
+#include <functional>
 #include <iostream>
+#include <memory>
+#include <system_error>
 
 #include "exit_status.hpp"
-#include "platform/linux/unique_fd.hpp"
 #include "quillbeam/session/companion_notification.hpp"
 #include "session_bus_access.hpp"
 #include "status_report.hpp"
@@ -18,8 +14,9 @@
 namespace quillbeam::cli {
 namespace {
 
+using namespace std::chrono_literals;
+using platform::EventLoop;
 using platform::Notification;
-using platform::UniqueFd;
 
 // False when standard output is gone (a status bar that went away). Watched reports for
 // a person are set apart by a blank line.
@@ -28,42 +25,39 @@ bool print(const StatusReport& report, bool json, bool watching) {
   return static_cast<bool>(std::cout);
 }
 
-// One tick a second from now, or none.
-void arm(const UniqueFd& timer, bool on) {
-  itimerspec when{};
-  when.it_value.tv_sec = on ? 1 : 0;
-  timerfd_settime(timer.get(), 0, &when, nullptr);
-}
-
 int watch(bool json) {
-  // Taken as readable events on the loop instead of handlers, so the loop ends between
-  // reports, never inside one.
-  sigset_t endSignals;
-  sigemptyset(&endSignals);
-  sigaddset(&endSignals, SIGINT);
-  sigaddset(&endSignals, SIGTERM);
-  sigprocmask(SIG_BLOCK, &endSignals, nullptr);
-  const UniqueFd signals(signalfd(-1, &endSignals, SFD_NONBLOCK | SFD_CLOEXEC));
-  const UniqueFd ticker(timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC));
-  if (!signals || !ticker) {
+  std::string problem;
+  EventLoop* running = nullptr;
+  auto platform = openSessionBus(problem, [&running] {
+    if (running) running->quit();
+  });
+  auto& loop = platform->loop();
+  // Taken on the loop instead of in handlers, so the loop ends between reports, never
+  // inside one.
+  std::unique_ptr<EventLoop::SignalSubscription> endSignals;
+  std::unique_ptr<EventLoop::Timer> ticker;
+  std::function<void()> report;
+  try {
+    endSignals = loop.onSignals({SIGINT, SIGTERM}, [&loop](int) { loop.quit(); });
+    ticker = loop.timer(EventLoop::Clock::monotonic, [&report] { report(); });
+  } catch (const std::system_error&) {
     complain("cannot watch: no signal or timer descriptor");
     return exitFailure;
   }
 
-  std::string problem;
-  platform::EventLoop* running = nullptr;
-  auto platform = openSessionBus(problem, [&running] {
-    if (running) running->quit();
-  });
-  auto& loop = platform->eventLoop();
   int status = exitSuccess;
-  auto report = [&] {
+  report = [&] {
     const StatusReport now = StatusReport::current();
     if (!print(now, json, true)) {
       status = exitFailure;
       loop.quit();
     }
-    arm(ticker, now.countingDown());
+    // One tick a second from now, or none.
+    if (now.countingDown()) {
+      ticker->once(1s);
+    } else {
+      ticker->cancel();
+    }
   };
   platform->notifications().addObserver(CompanionNotification::browserState,
                                         [&](const Notification&) { report(); });
@@ -75,11 +69,6 @@ int watch(bool json) {
   }
   running = &loop;
   report();
-  auto signalWatch = loop.watch(signals.get(), EPOLLIN, [&](uint32_t) { loop.quit(); });
-  auto tickWatch = loop.watch(ticker.get(), EPOLLIN, [&](uint32_t) {
-    uint64_t expirations = 0;
-    if (::read(ticker.get(), &expirations, sizeof expirations) > 0) report();
-  });
   loop.run();
   if (!problem.empty()) {
     complain("stopped watching: " + problem);

@@ -5,7 +5,6 @@
 #include <sys/epoll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
-#include <sys/timerfd.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -90,9 +89,11 @@ Connection::Connection(EventLoop& loop, std::string_view address, Closed closed)
   // Without an identity the bus takes the credentials the socket carries, which is right
   // also where our uid is not the bus's idea of it (inside a user namespace).
   output_ = std::string(1, '\0') + "AUTH EXTERNAL\r\n";
-  timer_.reset(timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC));
-  if (!timer_) throw std::runtime_error("couldn't connect to the session bus: no timer");
-  timerWatch_ = loop_.watch(timer_.get(), EPOLLIN, [this](uint32_t) { expireCalls(); });
+  try {
+    timer_ = loop_.timer(EventLoop::Clock::monotonic, [this] { expireCalls(); });
+  } catch (const std::system_error&) {
+    throw std::runtime_error("couldn't connect to the session bus: no timer");
+  }
   call(Message::busCall("Hello"), [self = std::weak_ptr(self_)](const Message& reply) {
     const auto connection = self.lock();
     if (connection && reply.type == MessageType::Error) {
@@ -127,7 +128,7 @@ void Connection::start() {
 Connection::~Connection() {
   beforeWait_.reset();
   watch_.reset();
-  timerWatch_.reset();
+  timer_.reset();
 }
 
 uint32_t Connection::queue(Message& message) {
@@ -174,9 +175,6 @@ void Connection::call(Message message, Handler reply,
 }
 
 void Connection::expireCalls() {
-  uint64_t expirations = 0;
-  while (::read(timer_.get(), &expirations, sizeof expirations) < 0 && errno == EINTR) {
-  }
   const auto now = std::chrono::steady_clock::now();
   std::vector<std::pair<uint32_t, PendingCall>> expired;
   for (auto it = replies_.begin(); it != replies_.end();) {
@@ -199,16 +197,12 @@ void Connection::armTimer() {
     if (pending.deadline && (!earliest || *pending.deadline < *earliest))
       earliest = pending.deadline;
   }
-  itimerspec when{};
+  // steady_clock is the loop's monotonic clock.
   if (earliest) {
-    // steady_clock is CLOCK_MONOTONIC; an absolute zero would disarm the timer instead.
-    const auto ns = std::max<int64_t>(
-        1,
-        std::chrono::duration_cast<std::chrono::nanoseconds>(earliest->time_since_epoch()).count());
-    when.it_value.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
-    when.it_value.tv_nsec = static_cast<long>(ns % 1'000'000'000);
+    timer_->onceAt(earliest->time_since_epoch());
+  } else {
+    timer_->cancel();
   }
-  timerfd_settime(timer_.get(), TFD_TIMER_ABSTIME, &when, nullptr);
 }
 
 std::optional<Message> Connection::callAndWait(Message message, std::chrono::milliseconds timeout) {
@@ -474,7 +468,7 @@ void Connection::close(std::string_view reason) {
   inputStart_ = 0;
   inbox_.clear();
   held_.clear();
-  timerWatch_.reset();
+  timer_->cancel();
   names_.closed();
   // Every call still waiting hears that it will not be answered.
   for (auto& [serial, pending] : std::exchange(replies_, {})) {

@@ -146,8 +146,7 @@ class Connection {
   size_t skipping_ = 0;  // bytes of an oversized message still to drop
   std::deque<Message> inbox_;
   std::map<uint32_t, PendingCall> replies_;
-  UniqueFd timer_;  // fires at the earliest deadline of replies_
-  std::unique_ptr<EventLoop::Watch> timerWatch_;
+  std::unique_ptr<EventLoop::Timer> timer_;  // fires at the earliest deadline of replies_
   bool dispatchPosted_ = false;
   // Blocks posted to the loop reach this object only while it lives.
   std::shared_ptr<Connection*> self_ = std::make_shared<Connection*>(this);

@@ -32,7 +32,9 @@ set(CPACK_PACKAGE_VENDOR "Quillbeam developers")
 set(CPACK_PACKAGE_CONTACT ${QUILLBEAM_PACKAGE_MAINTAINER})
 set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/packages)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
-# The manifests go to absolute folders under /etc: staged like everything else.
+# The manifests go to absolute folders under /etc: staged like everything else. Staging
+# by DESTDIR also keeps the install prefix /usr, which the companion's service file and
+# user unit write into their path to the program.
 set(CPACK_SET_DESTDIR ON)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEB_COMPONENT_INSTALL ON)

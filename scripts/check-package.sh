@@ -96,6 +96,18 @@ readelf --dynamic "$work/runtime/usr/bin/quillbeam_bridge" | grep -q NEEDED &&
 for m in "${manifests[@]}"; do
   cmp -s "$work/runtime${manifests[0]}" "$work/runtime$m" || fail "the manifests differ"
 done
+if [[ -f companion/CMakeLists.txt ]]; then
+  # D-Bus activation and the user unit start the packaged companion, not a path in the
+  # folder CPack staged the install in.
+  service=$work/runtime/usr/share/dbus-1/services/com.quillbeam.mac.service
+  unit=$work/runtime/usr/lib/systemd/user/quillbeam-companion.service
+  got=$(sed -n 's/^Exec=//p' "$service")
+  [[ $got == /usr/bin/quillbeam-companion ]] ||
+    fail "the D-Bus service file says Exec=$got, not /usr/bin/quillbeam-companion"
+  got=$(sed -n 's/^ExecStart=//p' "$unit")
+  [[ $got == /usr/bin/quillbeam-companion ]] ||
+    fail "the systemd user unit says ExecStart=$got, not /usr/bin/quillbeam-companion"
+fi
 python3 - "$work/runtime${manifests[0]}" <<'EOF' || fail "the host manifest is not the bridge's"
 import json, sys
 m = json.load(open(sys.argv[1]))

@@ -3,7 +3,10 @@
 // and the companion started by the test or by D-Bus activation. Only processes these tests
 // start are ever paused, in cgroups they make and remove.
 #include <gmock/gmock.h>
+
 #include <signal.h>
+#include <regex>
+#include <sstream>
 
 #include "bridge/support/bridge_process.hpp"
 #include "companion/pause_record.hpp"
@@ -22,6 +25,7 @@ namespace {
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
 using ::testing::Not;
+using ::testing::SizeIs;
 
 int64_t nowMs() {
   return Date::now().ms();
@@ -80,9 +84,14 @@ class Shielding : public ::testing::Test {
     bridge->read();
     return bridge;
   }
+  // quillbeam run as from the user's terminal: inside the manager's tree, where it finds
+  // the same apps as the companion.
   std::string cli(const std::string& arguments, int* status = nullptr) const {
+    const fs::path terminal = cgroups.tree().managerRoot / "session.slice/terminal.service";
+    fs::create_directories(terminal);
     const CommandResult result =
-        runCommand(environment() + " " + quoted(QUILLBEAM_CLI_PATH) + " " + arguments);
+        runCommand("echo 0 > " + quoted(terminal / "cgroup.procs") + " && " + environment() +
+                   " exec " + quoted(QUILLBEAM_CLI_PATH) + " " + arguments);
     if (status) *status = result.status;
     return result.output;
   }
@@ -155,12 +164,26 @@ TEST_F(Shielding, TheSessionsEndSettingsAndAnAllowanceEachResumeTheApp) {
   EXPECT_FALSE(frozen(discord));  // the companion answers once it has resumed it
 }
 
+// Each row of `quillbeam apps` as "NAME | VERDICT": the state column differs by design.
+std::vector<std::string> verdictRows(const std::string& listing) {
+  static const std::regex row(R"(^(\S.*?)  +\S+  +(?:paused|running)  +(.*)$)");
+  std::vector<std::string> rows;
+  std::istringstream lines(listing);
+  for (std::string line; std::getline(lines, line);) {
+    std::smatch match;
+    if (std::regex_match(line, match, row)) rows.push_back(match[1].str() + " | " + match[2].str());
+  }
+  return rows;
+}
+
 TEST_F(Shielding, TheStudyBrowserWithTheExtensionOffStaysUsableWhileOtherAppsPause) {
   const std::string chrome = "app-com.google.Chrome-5.scope";
   startApp(chrome);
   startApp(discord);
   // The extension last spoke a minute ago: unhealthy, in a strict session.
   writeLink(session("s4", nowMs() + 3600000), false, nowMs() - 60000);
+  const std::string judgedHere = cli("apps");
+  ASSERT_THAT(judgedHere, HasSubstr("not running"));
   startCompanion();
   ASSERT_TRUE(eventually([&] { return frozen(discord); })) << log_();
   EXPECT_FALSE(frozen(chrome));
@@ -168,6 +191,9 @@ TEST_F(Shielding, TheStudyBrowserWithTheExtensionOffStaysUsableWhileOtherAppsPau
   EXPECT_THAT(apps, Not(HasSubstr("not running")));  // the companion's own answer
   EXPECT_THAT(apps, HasSubstr("extension is off"));
   EXPECT_THAT(apps, HasSubstr("paused"));
+  // quillbeam on its own judges as the running companion does.
+  EXPECT_THAT(verdictRows(apps), SizeIs(2));
+  EXPECT_EQ(verdictRows(judgedHere), verdictRows(apps));
 }
 
 TEST_F(Shielding, NothingPausedOutlivesTheCompanion) {

@@ -21,7 +21,7 @@ void writeListings(platform::dbus::Writer& out, const std::vector<AppListing>& a
     out.string(app.name);
     out.string(app.linuxId);
     out.boolean(app.paused);
-    out.string(app.shield ? "shield" : "allow");
+    out.string(!app.shield ? "allow" : app.spared ? "spare" : "shield");
     out.string(app.shield ? name(*app.shield) : "");
   }
   out.endArray(array);
@@ -37,11 +37,12 @@ std::vector<AppListing> readListings(platform::dbus::Reader& in) {
     app.name = in.string();
     app.linuxId = in.string();
     app.paused = in.boolean();
-    const bool shielded = in.string() == "shield";
+    const std::string_view verdict = in.string();
     const auto reason = reasonNamed(in.string());
-    if (shielded) {
+    if (verdict == "shield" || verdict == "spare") {
       if (!reason) throw platform::dbus::ProtocolError("a shield without a known reason");
       app.shield = reason;
+      app.spared = verdict == "spare";
     }
     apps.push_back(std::move(app));
   }
@@ -50,13 +51,16 @@ std::vector<AppListing> readListings(platform::dbus::Reader& in) {
 
 std::string verdictText(const AppListing& app) {
   if (!app.shield) return "allowed";
+  const std::string prefix =
+      app.spared ? "not paused: the extension runs in it (shielded: " : "shielded: ";
+  const std::string suffix = app.spared ? ")" : "";
   switch (*app.shield) {
     case ShieldReason::distractingApp:
-      return "shielded: on your blocked list";
+      return prefix + "on your blocked list" + suffix;
     case ShieldReason::otherBrowser:
-      return "shielded: not the study browser";
+      return prefix + "not the study browser" + suffix;
     case ShieldReason::extensionOff:
-      return "shielded: the extension is off in it (left usable to turn it back on)";
+      return prefix + "the extension is off in it (left usable to turn it back on)" + suffix;
   }
   return "shielded";
 }

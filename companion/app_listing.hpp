@@ -18,11 +18,13 @@ struct AppListing {
   std::string linuxId;
   bool paused = false;
   std::optional<ShieldReason> shield;  // absent: allowed
+  // Shielded, but left running: the extension runs in it.
+  bool spared = false;
   friend bool operator==(const AppListing&, const AppListing&) = default;
 };
 
-// The bus form: a(sssbss), each (bundle ID, name, Linux ID, paused, "allow" or "shield",
-// the reason's name or "").
+// The bus form: a(sssbss), each (bundle ID, name, Linux ID, paused, "allow", "shield" or
+// "spare", the reason's name or ""). A reader that knows no "spare" takes it for allow.
 inline constexpr std::string_view kAppListingSignature = "a(sssbss)";
 void writeListings(platform::dbus::Writer& out, const std::vector<AppListing>& apps);
 // Throws platform::dbus::ProtocolError on a body of another shape.

@@ -116,9 +116,10 @@ std::vector<AppListing> CompanionService::apps() const {
   const auto& s = *state_;
   std::vector<AppListing> out;
   out.reserve(s.decision.apps.size());
-  for (const auto& [app, verdict] : s.decision.apps) {
+  for (const auto& [app, verdict, spared] : s.decision.apps) {
     out.push_back(AppListing{app.bundleID, app.name, app.linuxId,
-                             app.paused || s.shield->isPaused(app.target), verdict.reason()});
+                             app.paused || s.shield->isPaused(app.target), verdict.reason(),
+                             spared});
   }
   return out;
 }

@@ -47,7 +47,8 @@ Decision decide(std::vector<RunningApp> apps, const DecisionInputs& in) {
   decision.apps.reserve(apps.size());
   for (auto& app : apps) {
     const Verdict verdict = Policy::evaluate(AppIdentity{app.bundleID, app.name}, context);
-    decision.apps.push_back(JudgedApp{std::move(app), verdict});
+    const bool spared = app.hostsBridge && verdict.isShield();
+    decision.apps.push_back(JudgedApp{std::move(app), verdict, spared});
   }
   // Without a session in force every app is allowed until the link changes, which the
   // bridge announces: nothing to wake up for.

@@ -27,6 +27,9 @@ struct DecisionInputs {
 struct JudgedApp {
   RunningApp app;
   Verdict verdict = Verdict::allow();
+  // Shielded, but it is the browser a connected extension runs in: pausing it would stop
+  // the extension, the bridge and the user's way out. Never paused; the user is told.
+  bool spared = false;
 };
 
 // The verdict on every running app, and the next instant at which one of them may change

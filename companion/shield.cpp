@@ -39,12 +39,12 @@ bool Shield::resume(const PausedApp& app) {
 void Shield::apply(const Decision& decision, const CompanionSettings& settings) {
   std::vector<PausedApp> wanted;
   std::set<std::string> shielded;  // bundle IDs told about now
-  for (const auto& [app, verdict] : decision.apps) {
+  for (const auto& [app, verdict, spared] : decision.apps) {
     const auto reason = verdict.reason();
     if (!reason || !decision.session) continue;
     shielded.insert(app.bundleID);
-    tell(app, *reason, decision, settings);
-    if (*reason != ShieldReason::extensionOff && canPause_) {
+    tell(app, *reason, spared, decision, settings);
+    if (*reason != ShieldReason::extensionOff && !spared && canPause_) {
       wanted.push_back(PausedApp{app.bundleID, app.name, app.target});
     }
   }
@@ -93,9 +93,10 @@ void Shield::apply(const Decision& decision, const CompanionSettings& settings) 
   }
 }
 
-void Shield::tell(const RunningApp& app, ShieldReason reason, const Decision& decision,
+void Shield::tell(const RunningApp& app, ShieldReason reason, bool spared, const Decision& decision,
                   const CompanionSettings& settings) {
-  const ShieldNotice notice = shieldNotice(app.name, reason, *decision.session, settings);
+  const ShieldNotice notice = spared ? sparedNotice(app.name, reason, *decision.session, settings)
+                                     : shieldNotice(app.name, reason, *decision.session, settings);
   auto& shown = shown_[app.bundleID];
   if (shown == notice.body) return;
   shown = notice.body;

@@ -18,7 +18,8 @@ namespace quillbeam::companion {
 // Carries decisions out: pauses the apps a decision shields and resumes the ones it no
 // longer does, recording every pause in the record file before it happens. The study
 // browser shielded because the extension is off is never paused (the user must be able to
-// turn the extension back on in it): the user is told instead.
+// turn the extension back on in it), nor is the browser a connected extension runs in:
+// the user is told instead.
 class Shield {
  public:
   // `canPause` false: no cgroup tree to pause in; shields are only announced.
@@ -43,7 +44,8 @@ class Shield {
   bool saveRecord(const std::vector<PausedApp>& apps);
   // Whether the app is resumed (or gone); a failure is logged.
   bool resume(const PausedApp& app);
-  void tell(const RunningApp& app, ShieldReason reason, const Decision& decision,
+  // Shows what the user must know of a shielded app, once per change of the text.
+  void tell(const RunningApp& app, ShieldReason reason, bool spared, const Decision& decision,
             const CompanionSettings& settings);
 
   std::filesystem::path record_;

@@ -13,6 +13,11 @@ std::string studyBrowserName(const CompanionSettings& settings) {
   return browser ? browser->name : settings.studyBrowser;
 }
 
+// An app's name as one shell word.
+std::string shellName(const std::string& name) {
+  return name.find_first_of(" \t'\"$`\\") == std::string::npos ? name : "\"" + name + "\"";
+}
+
 }  // namespace
 
 std::string untilText(const SessionSnapshot& session) {
@@ -46,6 +51,21 @@ ShieldNotice shieldNotice(const std::string& appName, ShieldReason reason,
                   " stays usable so that you can turn it back on."};
   }
   return {appName + " is paused", focus};
+}
+
+ShieldNotice sparedNotice(const std::string& appName, ShieldReason reason,
+                          const SessionSnapshot& session, const CompanionSettings& settings) {
+  const std::string focus = "your focus session \u201c" + session.goal + "\u201d";
+  const std::string why =
+      reason == ShieldReason::distractingApp
+          ? " is on your blocked list during " + focus
+          : " is not your study browser (" + studyBrowserName(settings) + " is) during " + focus;
+  const std::string fix = reason == ShieldReason::distractingApp
+                              ? "quillbeam unblock " + shellName(appName)
+                              : "quillbeam settings --study-browser " + shellName(appName);
+  return {appName + " is left running",
+          appName + why + ", but the Quillbeam extension runs in it, so it is not paused. To " +
+              "browse in it without this notice: " + fix + "."};
 }
 
 }  // namespace quillbeam::companion

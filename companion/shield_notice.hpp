@@ -18,6 +18,11 @@ struct ShieldNotice {
 ShieldNotice shieldNotice(const std::string& appName, ShieldReason reason,
                           const SessionSnapshot& session, const CompanionSettings& settings);
 
+// What the user reads about a shielded browser left running because the extension runs in
+// it, with the command that stops it being shielded.
+ShieldNotice sparedNotice(const std::string& appName, ShieldReason reason,
+                          const SessionSnapshot& session, const CompanionSettings& settings);
+
 // "until 14:05" (local time), or "until the session ends" for a session without a fixed end.
 std::string untilText(const SessionSnapshot& session);
 

@@ -13,6 +13,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "companion/desktop/linux_app_table.hpp"
@@ -29,6 +30,11 @@ namespace fs = std::filesystem;
 // Slices nest one level per dash of their name; no real tree comes near this.
 constexpr int kMaxSliceDepth = 16;
 constexpr std::string_view kBridgeExecutable = "quillbeam_bridge";
+// Set by the launcher quillbeam-register writes for a sandboxed browser: the bridge then
+// runs beside the sandbox, not below the browser, and this names the browser's app.
+constexpr std::string_view kBrowserAppVariable = "QUILLBEAM_BROWSER_APP=";
+// Far more than any real chain from a bridge up to its browser.
+constexpr int kMaxAncestors = 64;
 
 struct DirCloser {
   void operator()(DIR* dir) const { ::closedir(dir); }
@@ -73,10 +79,13 @@ std::optional<pid_t> parsePid(const char* name) {
   return pid;
 }
 
+// Processes of the listed units, each with the index of its unit's app.
+using Members = std::unordered_map<pid_t, size_t>;
+
 class UnitScan {
  public:
   UnitScan(const std::string& ownCgroup, std::vector<RunningApp>& out,
-           std::unordered_set<std::string>& listed, std::unordered_set<pid_t>& members)
+           std::unordered_set<std::string>& listed, Members& members)
       : own_(ownCgroup), out_(out), listed_(listed), members_(members) {}
 
   // A slice's own app ID names the non-conforming services inside it (GNOME runs
@@ -116,7 +125,7 @@ class UnitScan {
                                 std::move(linuxId), ShieldTarget::cgroup(childPath),
                                 unitState.frozen});
       listed_.insert(childPath);
-      addMembers(::dirfd(dir), name);
+      addMembers(::dirfd(dir), name, out_.size() - 1);
     }
   }
 
@@ -137,9 +146,9 @@ class UnitScan {
     return {hasLine(text, "populated 1"), hasLine(text, "frozen 1")};
   }
 
-  // The unit's processes, so that the scan of /proc passes over them without a look: a
-  // browser's unit holds dozens, each of an executable the table knows.
-  void addMembers(int sliceFd, std::string_view unit) {
+  // The unit's processes, so that the scan of /proc knows them for the unit's: a browser's
+  // unit holds dozens, each of an executable the table knows.
+  void addMembers(int sliceFd, std::string_view unit, size_t app) {
     const std::string file = std::string(unit) + "/cgroup.procs";
     const platform::UniqueFd fd(::openat(sliceFd, file.c_str(), O_RDONLY | O_CLOEXEC));
     if (!fd) return;
@@ -153,7 +162,7 @@ class UnitScan {
       while ((end = text.find('\n')) != std::string_view::npos) {
         pid_t pid = 0;
         std::from_chars(text.data(), text.data() + end, pid);
-        if (pid > 0) members_.insert(pid);
+        if (pid > 0) members_.emplace(pid, app);
         text.remove_prefix(end + 1);
       }
       // A number cut by the buffer's end is carried to the next read.
@@ -165,7 +174,7 @@ class UnitScan {
   const std::string& own_;
   std::vector<RunningApp>& out_;
   std::unordered_set<std::string>& listed_;
-  std::unordered_set<pid_t>& members_;
+  Members& members_;
 };
 
 struct ProcessGroup {
@@ -173,7 +182,27 @@ struct ProcessGroup {
   std::string linuxId;
   std::vector<ProcessRef> refs;
   bool allStopped = true;
+  bool hostsBridge = false;
 };
+
+// The app a sandboxed browser's launcher named in the bridge's environment.
+std::optional<std::string> launchingApp(int procFd, pid_t pid) {
+  std::array<char, 32> file;
+  std::snprintf(file.data(), file.size(), "%d/environ", pid);
+  std::array<char, 64 * 1024> buffer;
+  auto n = readInto(procFd, file.data(), buffer);
+  if (!n) return std::nullopt;
+  std::string_view rest(buffer.data(), *n);
+  while (!rest.empty()) {
+    const size_t end = std::min(rest.find('\0'), rest.size());
+    const std::string_view entry = rest.substr(0, end);
+    if (entry.starts_with(kBrowserAppVariable) && entry.size() > kBrowserAppVariable.size()) {
+      return std::string(entry.substr(kBrowserAppVariable.size()));
+    }
+    rest.remove_prefix(std::min(end + 1, rest.size()));
+  }
+  return std::nullopt;
+}
 
 // The executable's file name; a binary replaced by an update shows " (deleted)".
 std::optional<std::string_view> executableName(int procFd, pid_t pid, std::span<char> buffer) {
@@ -211,7 +240,7 @@ AppDiscovery::AppDiscovery(std::optional<CgroupTree> tree)
 std::vector<RunningApp> AppDiscovery::scan() const {
   std::vector<RunningApp> apps;
   std::unordered_set<std::string> listed;
-  std::unordered_set<pid_t> members;  // processes of the listed units
+  Members members;
   std::string appSlice;
   if (tree_) {
     appSlice = tree_->appSlice.string();
@@ -246,25 +275,44 @@ std::vector<RunningApp> AppDiscovery::scan() const {
   };
 
   std::map<std::string, ProcessGroup> groups;
+  std::unordered_map<pid_t, ProcessGroup*> grouped;  // each process taken into a group
+  std::vector<pid_t> bridges;
   DirHandle proc = openDirectory(AT_FDCWD, procRoot_.c_str());
   if (!proc) {
     std::sort(apps.begin(), apps.end(), sortsBefore);
     return apps;
   }
   const int procFd = ::dirfd(proc.get());
+  const auto ours = [&](const char* name) {
+    struct stat info {};
+    return ::fstatat(procFd, name, &info, 0) == 0 && info.st_uid == uid_;
+  };
   std::array<char, 4096> exeBuffer;
   while (const dirent* entry = ::readdir(proc.get())) {
     const std::optional<pid_t> pid = parsePid(entry->d_name);
-    if (!pid || *pid == self_ || members.contains(*pid)) continue;
+    if (!pid || *pid == self_) continue;
     // The executable first: most processes are no app of the table's, and another user's
     // cannot even be read unless we are root.
     auto exe = executableName(procFd, *pid, exeBuffer);
-    if (!exe || *exe == kBridgeExecutable) continue;
+    if (!exe) continue;
+    const auto member = members.find(*pid);
+    if (*exe == kBridgeExecutable) {
+      if (!ours(entry->d_name)) continue;
+      if (member != members.end()) apps[member->second].hostsBridge = true;
+      bridges.push_back(*pid);
+      continue;
+    }
     auto known = appForExecutable(*exe);
     if (!known) continue;
-    struct stat info {};
-    if (::fstatat(procFd, entry->d_name, &info, 0) != 0 || info.st_uid != uid_) continue;
-    if (!isCandidate(procFd, *pid)) continue;
+    if (member != members.end()) {
+      // Its unit's own app; but a terminal's unit holds whatever its shells started, and a
+      // process the table knows as another app is that app, paused on its own.
+      const RunningApp& unitApp = apps[member->second];
+      if (known->bundleID == unitApp.bundleID || known->name == unitApp.name) continue;
+      if (!ours(entry->d_name)) continue;
+    } else if (!ours(entry->d_name) || !isCandidate(procFd, *pid)) {
+      continue;
+    }
     std::array<char, 32> statFile;
     std::snprintf(statFile.data(), statFile.size(), "%d/stat", *pid);
     auto stat = readProcessStat(procFd, statFile.data());
@@ -276,11 +324,34 @@ std::vector<RunningApp> AppDiscovery::scan() const {
     }
     group.refs.push_back(ProcessRef{*pid, stat->startTime});
     group.allStopped = group.allStopped && stat->state == 'T';
+    grouped[*pid] = &group;
   }
+
+  // The browser a bridge runs for: the unit or app it descends from, or the one its
+  // sandbox launcher named.
+  for (pid_t bridge : bridges) {
+    if (auto named = launchingApp(procFd, bridge)) {
+      for (auto& app : apps) app.hostsBridge = app.hostsBridge || app.linuxId == *named;
+    }
+    pid_t at = bridge;
+    for (int depth = 0; depth < kMaxAncestors; ++depth) {
+      std::array<char, 32> statFile;
+      std::snprintf(statFile.data(), statFile.size(), "%d/stat", at);
+      auto stat = readProcessStat(procFd, statFile.data());
+      if (!stat || stat->parent <= 1) break;
+      at = stat->parent;
+      if (auto unit = members.find(at); unit != members.end())
+        apps[unit->second].hostsBridge = true;
+      if (auto group = grouped.find(at); group != grouped.end()) group->second->hostsBridge = true;
+    }
+  }
+
   for (auto& [bundleID, group] : groups) {
     std::sort(group.refs.begin(), group.refs.end());
-    apps.push_back(RunningApp{bundleID, std::move(group.name), std::move(group.linuxId),
-                              ShieldTarget::processes(std::move(group.refs)), group.allStopped});
+    RunningApp app{bundleID, std::move(group.name), std::move(group.linuxId),
+                   ShieldTarget::processes(std::move(group.refs)), group.allStopped};
+    app.hostsBridge = group.hostsBridge;
+    apps.push_back(std::move(app));
   }
   std::sort(apps.begin(), apps.end(), sortsBefore);
   return apps;

@@ -22,6 +22,9 @@ std::optional<ProcessStat> parseProcessStat(std::string_view text) {
     if (field == 3) {
       if (token.size() != 1) return std::nullopt;
       stat.state = token[0];
+    } else if (field == 4) {
+      auto [ptr, error] = std::from_chars(token.data(), token.data() + token.size(), stat.parent);
+      if (error != std::errc() || ptr != token.data() + token.size()) return std::nullopt;
     } else if (field == 22) {
       auto [ptr, error] =
           std::from_chars(token.data(), token.data() + token.size(), stat.startTime);

@@ -6,9 +6,10 @@
 
 namespace quillbeam::companion {
 
-// The two fields of /proc/<pid>/stat the shield needs.
+// The fields of /proc/<pid>/stat the companion needs.
 struct ProcessStat {
   char state = '?';        // 'T' when stopped by a signal
+  int parent = 0;          // the parent's pid (field 4); 0 for the first process
   uint64_t startTime = 0;  // clock ticks after boot (field 22)
 };
 

@@ -15,6 +15,8 @@ struct RunningApp {
   ShieldTarget target;
   // A unit's freeze has taken hold ("frozen 1"), or every process is stopped.
   bool paused = false;
+  // A running bridge descends from it: the browser the extension runs in.
+  bool hostsBridge = false;
 
   friend bool operator==(const RunningApp&, const RunningApp&) = default;
 };

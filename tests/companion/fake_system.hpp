@@ -21,7 +21,7 @@ inline void fakeUnit(const std::filesystem::path& dir, bool populated, bool froz
 // Given the cgroup tree's root, the pid is added to its cgroup's cgroup.procs as well.
 inline void fakeProcess(const std::filesystem::path& proc, int pid, const std::string& exe,
                         const std::string& cgroup, char state = 'S',
-                        const std::filesystem::path& cgroupRoot = {}) {
+                        const std::filesystem::path& cgroupRoot = {}, int parent = 1) {
   if (!cgroupRoot.empty()) {
     std::ofstream(cgroupRoot / cgroup.substr(1) / "cgroup.procs", std::ios::app) << pid << "\n";
   }
@@ -29,8 +29,9 @@ inline void fakeProcess(const std::filesystem::path& proc, int pid, const std::s
   std::filesystem::create_directories(dir);
   std::filesystem::create_symlink("/opt/app/" + exe, dir / "exe");
   writeFile(dir / "cgroup", "1:name=systemd:/\n0::" + cgroup + "\n");
-  writeFile(dir / "stat", std::to_string(pid) + " (" + exe + ") " + state +
-                              " 1 1 1 0 -1 4194560 0 0 0 0 0 0 0 0 20 0 1 0 " +
+  writeFile(dir / "stat", std::to_string(pid) + " (" + exe + ") " + state + " " +
+                              std::to_string(parent) +
+                              " 1 1 0 -1 4194560 0 0 0 0 0 0 0 0 20 0 1 0 " +
                               std::to_string(1000 + pid) + " 0 0\n");
 }
 

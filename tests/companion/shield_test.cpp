@@ -2,6 +2,8 @@
 // is told, when and in which words, and what a refusal leaves behind.
 #include <gmock/gmock.h>
 
+#include <algorithm>
+
 #include "companion/desktop/small_file.hpp"
 #include "companion/pause_record.hpp"
 #include "companion/shield.hpp"
@@ -12,9 +14,11 @@
 namespace quillbeam::companion {
 namespace {
 
+using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
+using ::testing::Not;
 
 // The desktop as a list of what was done to it, in order.
 struct ScriptedDesktop final : ShieldEffects {
@@ -133,6 +137,24 @@ TEST_F(ShieldApply,
   EXPECT_THAT(desktop.take(),
               ElementsAre("resume app-discord-1.scope", "withdraw com.hnc.Discord"));
   EXPECT_FALSE(std::filesystem::exists(desktop.record));
+}
+
+TEST_F(ShieldApply, TheBrowserTheExtensionRunsInIsNeverPausedAndTheUserIsToldTheFixOnce) {
+  const RunningApp chromium = app("org.chromium.Chromium", "Chromium", "app-chromium-3.scope");
+  const JudgedApp spared{chromium, Verdict::shield(ShieldReason::otherBrowser), true};
+  shield.apply(shielding("s1", {spared, {discord, blocked}}), settings);
+  shield.apply(shielding("s1", {spared, {discord, blocked}}), settings);
+  const auto done = desktop.take();
+  EXPECT_THAT(done, Contains("notify org.chromium.Chromium: Chromium is left running"));
+  EXPECT_THAT(done, Contains(HasSubstr("pause app-discord-1.scope")));
+  EXPECT_THAT(done, Not(Contains(HasSubstr("pause app-chromium-3.scope"))));
+  EXPECT_EQ(std::count_if(done.begin(), done.end(),
+                          [](const std::string& line) { return line.starts_with("notify org."); }),
+            1);
+  EXPECT_THAT(
+      sparedNotice("Chromium", ShieldReason::otherBrowser, *shielding("s1", {}).session, settings)
+          .body,
+      HasSubstr("quillbeam settings --study-browser Chromium."));
 }
 
 TEST_F(ShieldApply, WithoutACgroupTreeShieldsAreOnlyTold) {

@@ -161,7 +161,8 @@ INSTANTIATE_TEST_SUITE_P(
              "Brave (Flatpak): would register "
              "@/home/.var/app/com.brave.Browser/config/BraveSoftware/Brave-Browser%, started by "
              "@/home/.var/app/com.brave.Browser/quillbeam/quillbeam_bridge-on-host; would give "
-             "it permission|launcher @/|exec flatpak-spawn --watch-bus --host /bin/true|\"path\": "
+             "it permission|launcher @/|exec flatpak-spawn --watch-bus --host "
+             "--env=QUILLBEAM_BROWSER_APP=\"$FLATPAK_ID\" /bin/true|\"path\": "
              "\"@/home/.var/app/com.brave.Browser/quillbeam/quillbeam_bridge-on-host\"",
              ""},
         Case{"FlatpakOnlyOutside", "config/chromium", "+ --browser ungoogled-chromium", 1,

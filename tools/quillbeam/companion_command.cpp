@@ -78,14 +78,14 @@ int showApps() {
   size_t nameWidth = 4, idWidth = 2;
   for (const auto& app : apps) {
     nameWidth = std::max(nameWidth, app.name.size());
-    idWidth = std::max(idWidth, app.bundleID.size());
+    idWidth = std::max(idWidth, app.linuxId.size());
   }
   std::cout << std::left << std::setw(int(nameWidth) + 2) << "NAME" << std::setw(int(idWidth) + 2)
             << "ID" << std::setw(9) << "STATE"
             << "VERDICT\n";
   for (const auto& app : apps) {
     std::cout << std::setw(int(nameWidth) + 2) << app.name << std::setw(int(idWidth) + 2)
-              << app.bundleID << std::setw(9) << (app.paused ? "paused" : "running")
+              << app.linuxId << std::setw(9) << (app.paused ? "paused" : "running")
               << verdictText(app) << "\n";
   }
   if (apps.empty()) std::cout << "No desktop apps found.\n";

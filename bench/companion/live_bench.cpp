@@ -54,7 +54,7 @@ void signalToFrozen(CompanionRig& rig, const Options& options) {
     const auto all = [&](bool frozen) {
       return [&units, frozen] {
         for (const auto& unit : units) {
-          if (CompanionRig::frozen(unit) != frozen) return false;
+          if (isFrozen(unit) != frozen) return false;
         }
         return true;
       };
@@ -85,7 +85,7 @@ void newAppToFrozen(CompanionRig& rig, const Options& options, size_t others) {
     const fs::path unit = rig.startApp(unitName(5000 + run));
     // The process is in its unit once startApp returns; the rest is the companion's.
     started.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
-    times.push_back(rig.msUntil(start, [&] { return CompanionRig::frozen(unit); }));
+    times.push_back(rig.msUntil(start, [&] { return isFrozen(unit); }));
     rig.endApp(unit);
     rig.pause(0.1);
   }

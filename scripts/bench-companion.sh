@@ -3,8 +3,8 @@
 # the running apps on a fake tree of 1,000 processes and on this machine's /proc (a Google
 # Benchmark), then, live, the browser's state message to every blocked app frozen, a new
 # app to frozen, and the companion's memory and wake-ups idle and during a session. Times
-# differ between machines, so each time comes beside a floor measured in the same run (the same
-# reads, or the same freeze, done bare) and the ratio to it.
+# differ between machines, so each comes beside a floor measured in the same run (the
+# same reads, or the same freeze, done bare) and the ratio to it.
 #
 # Usage: scripts/bench-companion.sh [--quick] [--no-discovery] [LIVE_BENCH_OPTION]...
 #   --quick         fewer runs and shorter idle windows (about half a minute live)

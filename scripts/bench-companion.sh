@@ -2,7 +2,9 @@
 # Builds an optimised tree in build/bench and measures the Linux companion: one discovery of
 # the running apps on a fake tree of 1,000 processes and on this machine's /proc (a Google
 # Benchmark), then, live, the browser's state message to every blocked app frozen, a new
-# app to frozen, and the companion's memory and wake-ups idle and during a session.
+# app to frozen, and the companion's memory and wake-ups idle and during a session. Times
+# differ between machines, so each comes beside a floor measured in the same run (the
+# same reads, or the same freeze, done bare) and the ratio to it.
 #
 # Usage: scripts/bench-companion.sh [--quick] [--no-discovery] [LIVE_BENCH_OPTION]...
 #   --quick         fewer runs and shorter idle windows (about half a minute live)
@@ -24,7 +26,7 @@ while (($#)); do
     --quick) live_args+=(--quick) ;;
     --no-discovery) discovery=0 ;;
     -h | --help)
-      sed -n '2,14p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'
+      sed -n '2,16p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'
       exit 0
       ;;
     *) live_args+=("$1") ;;
@@ -44,7 +46,9 @@ cmake --build "$build" -j2 --target companion_discovery_bench companion_live_ben
 if ((discovery)); then
   echo
   echo "== One discovery (aim: under 5 ms over 1,000 processes); median, min and max of 10 runs"
-  "$build/bench/companion_discovery_bench" --benchmark_report_aggregates_only=true
+  # Repetitions in random order, so that each figure and its floor see the same load.
+  "$build/bench/companion_discovery_bench" --benchmark_report_aggregates_only=true \
+    --benchmark_enable_random_interleaving=true
 fi
 
 echo

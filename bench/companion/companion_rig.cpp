@@ -1,11 +1,8 @@
 #include "companion_rig.hpp"
 
-#include <poll.h>
 #include <signal.h>
-#include <sys/inotify.h>
 #include <sys/wait.h>
 
-#include <array>
 #include <cstdlib>
 #include <fstream>
 #include <stdexcept>
@@ -46,14 +43,12 @@ CompanionRig::CompanionRig(testing::ThrowawayCgroup& cgroup)
     : cgroup_(cgroup),
       home_(bus_.scratchDir() / "home"),
       runtime_(bus_.scratchDir() / "runtime"),
-      log_(bus_.scratchDir() / "companion.log"),
-      inotify_(::inotify_init1(IN_CLOEXEC | IN_NONBLOCK)) {
+      log_(bus_.scratchDir() / "companion.log") {
   // Held from here on: every process started below inherits the mask, and the waits
   // below turn a pending one into an exception. The bus daemon, started already, keeps
   // the default disposition.
   const sigset_t held = stopSignals();
   ::sigprocmask(SIG_BLOCK, &held, nullptr);
-  if (!inotify_) throw std::runtime_error("inotify_init1 failed");
   fs::create_directories(home_);
   fs::create_directories(runtime_);
   fs::permissions(runtime_, fs::perms::owner_all, fs::perm_options::replace);
@@ -113,7 +108,7 @@ void CompanionRig::stopCompanion() {
 
 fs::path CompanionRig::startApp(const std::string& name) {
   const fs::path unit = cgroup_.unit(name);
-  ::inotify_add_watch(inotify_.get(), (unit / "cgroup.events").c_str(), IN_MODIFY);
+  events_.add(unit);
   const pid_t pid = cgroup_.start("/bin/sleep", {"1000000"}, unit);
   if (pid < 0) throw std::runtime_error("cannot start sleep");
   apps_.emplace_back(unit, pid);
@@ -155,29 +150,9 @@ Clock::time_point CompanionRig::sendSession(const std::optional<std::string>& id
   return sent;
 }
 
-bool CompanionRig::frozen(const fs::path& unit) {
-  return readSmallFile(unit / "cgroup.events").value_or("").find("frozen 1") != std::string::npos;
-}
-
 double CompanionRig::msUntil(Clock::time_point start, const std::function<bool()>& done) {
-  const auto deadline = start + std::chrono::seconds(10);
-  while (!done()) {
-    throwIfInterrupted();
-    if (Clock::now() > deadline) {
-      throw std::runtime_error("no change within 10 s; the companion's log:\n" +
-                               readSmallFile(log_).value_or(""));
-    }
-    // cgroup.events announces each change of "frozen" and "populated", but the kernel
-    // sends the notice from a work queue, a little after the change: the short timeout
-    // bounds what a late notice can add to a figure.
-    pollfd p{inotify_.get(), POLLIN, 0};
-    if (::poll(&p, 1, 2) > 0) {
-      std::array<char, 4096> events;
-      while (::read(inotify_.get(), events.data(), events.size()) > 0) {
-      }
-    }
-  }
-  return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+  return events_.msUntil(
+      start, done, [&] { return "the companion's log:\n" + readSmallFile(log_).value_or(""); });
 }
 
 void CompanionRig::pause(double seconds) {
@@ -187,14 +162,6 @@ void CompanionRig::pause(double seconds) {
     throwIfInterrupted();
     const Clock::duration step = std::chrono::milliseconds(50);
     std::this_thread::sleep_for(std::min(end - now, step));
-  }
-}
-
-void CompanionRig::throwIfInterrupted() const {
-  sigset_t pending;
-  ::sigpending(&pending);
-  for (int s : {SIGINT, SIGTERM, SIGHUP}) {
-    if (sigismember(&pending, s)) throw Interrupted();
   }
 }
 

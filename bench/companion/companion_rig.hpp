@@ -8,23 +8,19 @@
 // at the next wait, so that the guards unwind).
 #include <sys/types.h>
 
-#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "bridge/support/bridge_process.hpp"
-#include "platform/linux/unique_fd.hpp"
+#include "events_watch.hpp"
 #include "support/private_bus.hpp"
 #include "support/throwaway_cgroup.hpp"
 
 namespace quillbeam::companion::bench {
-
-using Clock = std::chrono::steady_clock;
 
 // A figure of /proc/<pid>/status and /proc/<pid>/stat at one instant.
 struct ProcessSample {
@@ -33,11 +29,6 @@ struct ProcessSample {
   double pssKiB = 0;           // its proportional share, shared library pages divided
   double contextSwitches = 0;  // voluntary + involuntary
   double cpuNs = 0;            // time on a CPU so far
-};
-
-// A stop signal arrived during a measurement.
-struct Interrupted : std::runtime_error {
-  Interrupted() : std::runtime_error("interrupted") {}
 };
 
 class CompanionRig {
@@ -57,7 +48,6 @@ class CompanionRig {
   // none (the session ended). Returns the instant it was written.
   Clock::time_point sendSession(const std::optional<std::string>& id);
 
-  static bool frozen(const std::filesystem::path& unit);
   // Milliseconds from `start` until `done` holds, checked on every change of a watched
   // cgroup.events. Throws when it does not hold within 10 s or the run is interrupted.
   double msUntil(Clock::time_point start, const std::function<bool()>& done);
@@ -69,14 +59,13 @@ class CompanionRig {
 
  private:
   void awaitStart();
-  void throwIfInterrupted() const;
   void stopCompanion();
 
   testing::ThrowawayCgroup& cgroup_;
   quillbeam::testing::PrivateBus bus_;
   std::filesystem::path home_, runtime_, log_;
   std::unique_ptr<quillbeam::testing::BridgeProcess> bridge_;
-  platform::UniqueFd inotify_;
+  EventsWatch events_;
   std::vector<std::pair<std::filesystem::path, pid_t>> apps_;
   pid_t companion_ = -1;
 };

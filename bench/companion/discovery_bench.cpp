@@ -1,14 +1,19 @@
 // One full discovery of the running apps, as the companion makes on every change under
 // app.slice and every 2 s while a session runs: on a fake /proc and cgroup tree of 1,000
-// processes in a temporary directory, and on this machine's own /proc.
+// processes in a temporary directory, and on this machine's own /proc. Each beside its
+// floor on the same tree (the bare reads of bare_reads.hpp), and the ratio: the times
+// depend on the machine and its file systems, the ratio much less.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <filesystem>
+#include <map>
 #include <string>
 
+#include "bare_reads.hpp"
 #include "companion/desktop/app_discovery.hpp"
 #include "companion/desktop/cgroup_tree.hpp"
 #include "fake_system.hpp"
@@ -54,11 +59,12 @@ class FakeDesktop {
     tree_ = CgroupTree{Cgroup2Mount{cg, "/"}, at(manager), at(apps),
                        at(manager + "/session.slice/quillbeam-companion.service")};
   }
-  AppDiscovery discovery() const {
-    return AppDiscovery(tree_, dir_.path() / "proc", ::getuid(), ::getpid());
-  }
+  AppDiscovery discovery() const { return AppDiscovery(tree_, proc(), ::getuid(), ::getpid()); }
+  size_t bareReads() const { return bench::bareReads(tree_.appSlice, proc()); }
 
  private:
+  fs::path proc() const { return dir_.path() / "proc"; }
+
   testing::ScratchDir dir_;
   CgroupTree tree_;
 };
@@ -79,6 +85,11 @@ void scanFake(benchmark::State& state) {
   state.counters["apps"] = static_cast<double>(scanEach(state, desktop.discovery()));
 }
 
+void floorFake(benchmark::State& state) {
+  const FakeDesktop desktop(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+  for (auto _ : state) benchmark::DoNotOptimize(desktop.bareReads());
+}
+
 // Processes only: the user manager a root shell finds here may be some test's throwaway
 // tree, which would make the figure depend on what else runs.
 void scanThisMachine(benchmark::State& state) {
@@ -90,6 +101,10 @@ void scanThisMachine(benchmark::State& state) {
   }
   state.counters["apps"] = static_cast<double>(scanEach(state, discovery));
   state.counters["processes"] = static_cast<double>(processes);
+}
+
+void floorThisMachine(benchmark::State& state) {
+  for (auto _ : state) benchmark::DoNotOptimize(bareReads({}, "/proc"));
 }
 
 double minimum(const std::vector<double>& v) {
@@ -114,8 +129,53 @@ BENCHMARK(scanFake)
     ->Args({1000, 100})
     ->Apply(repeated);
 BENCHMARK(scanThisMachine)->Name("Discovery/this_machine_proc")->Apply(repeated);
+BENCHMARK(floorFake)->Name("Floor/fake/1000_units")->Args({1000, 1000})->Apply(repeated);
+BENCHMARK(floorFake)
+    ->Name("Floor/fake/1000_processes_100_units")
+    ->Args({1000, 100})
+    ->Apply(repeated);
+BENCHMARK(floorThisMachine)->Name("Floor/this_machine_proc")->Apply(repeated);
+
+// The usual table (as the command line asks for it), then each discovery's median beside
+// its floor's, in real time and in CPU time: on a busy machine a scan waits for a CPU, and
+// the CPU times compare the work alone.
+class BesideFloor : public benchmark::BenchmarkReporter {
+ public:
+  bool ReportContext(const Context& context) override { return table_->ReportContext(context); }
+  void ReportRuns(const std::vector<Run>& runs) override {
+    table_->ReportRuns(runs);
+    for (const Run& run : runs) {
+      if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
+        medians_[run.run_name.function_name] = {run.GetAdjustedRealTime() / 1000,
+                                                run.GetAdjustedCPUTime() / 1000};
+      }
+    }
+  }
+  void Finalize() override {
+    table_->Finalize();
+    for (const auto& [name, ms] : medians_) {
+      const auto floor = medians_.find("Floor/" + name.substr(name.find('/') + 1));
+      if (!name.starts_with("Discovery/") || floor == medians_.end()) continue;
+      const auto [real, cpu] = ms;
+      const auto [floorReal, floorCpu] = floor->second;
+      std::printf("%s: %.2f ms (CPU %.2f), floor %.2f ms (CPU %.2f), %.1fx (CPU %.1fx)\n",
+                  name.c_str(), real, cpu, floorReal, floorCpu, real / floorReal, cpu / floorCpu);
+    }
+  }
+
+ private:
+  BenchmarkReporter* table_ = benchmark::CreateDefaultDisplayReporter();  // not ours to delete
+  std::map<std::string, std::pair<double, double>> medians_;              // real and CPU, ms
+};
 
 }  // namespace
 }  // namespace quillbeam::companion::bench
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  quillbeam::companion::bench::BesideFloor reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::Shutdown();
+  return 0;
+}

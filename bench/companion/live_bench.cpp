@@ -8,13 +8,16 @@
 #include <cstdio>
 #include <exception>
 #include <iostream>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "bare_reads.hpp"
 #include "companion/desktop/app_discovery.hpp"
 #include "companion_rig.hpp"
+#include "freeze_floor.hpp"
 #include "summary.hpp"
 
 namespace quillbeam::companion::bench {
@@ -37,29 +40,33 @@ Measures, on real processes in a throwaway cgroup tree, with the real bridge on 
   - a new app unit to frozen while a session runs (N runs);
   - the companion's resident memory and wake-ups over W windows of S seconds, idle and
     with a session running.
-Figures are median (min-max). --quick: 5 runs, 2 windows of 3 s.
+Figures are median (min-max). Beside each latency, the same change made by this program
+itself on units of its own (no bus, no companion) in the same run, and the ratio.
+--quick: 5 runs, 2 windows of 3 s.
 )";
 
 std::string unitName(int n) {
   return "app-flatpak-com.discordapp.Discord-" + std::to_string(n) + ".scope";
 }
 
-void signalToFrozen(CompanionRig& rig, const Options& options) {
+// Each run times the companion, then the floor, so that both see the same load.
+void signalToFrozen(CompanionRig& rig, FreezeFloor& floor, const Options& options) {
   std::vector<fs::path> units;
   for (int count : options.appCounts) {
     while (static_cast<int>(units.size()) < count) {
       units.push_back(rig.startApp(unitName(1000 + static_cast<int>(units.size()))));
     }
+    floor.grow(static_cast<size_t>(count));
     rig.pause(0.3);  // the companion has seen them all
     const auto all = [&](bool frozen) {
       return [&units, frozen] {
         for (const auto& unit : units) {
-          if (CompanionRig::frozen(unit) != frozen) return false;
+          if (isFrozen(unit) != frozen) return false;
         }
         return true;
       };
     };
-    std::vector<double> freeze, thaw;
+    std::vector<double> freeze, thaw, floorFreeze, floorThaw;
     for (int run = 0; run < options.runs; ++run) {
       const auto sent =
           rig.sendSession("bench-" + std::to_string(count) + "-" + std::to_string(run));
@@ -67,31 +74,41 @@ void signalToFrozen(CompanionRig& rig, const Options& options) {
       rig.pause(0.1);
       thaw.push_back(rig.msUntil(rig.sendSession(std::nullopt), all(false)));
       rig.pause(0.1);
+      floorFreeze.push_back(floor.setAll(true));
+      rig.pause(0.1);
+      floorThaw.push_back(floor.setAll(false));
+      rig.pause(0.1);
     }
     std::printf("  state message to %2d app(s) frozen: %s\n", count,
-                summary(freeze, "ms", 2).c_str());
+                besideFloor(freeze, floorFreeze, "ms", 2).c_str());
     std::printf("  session end to %2d app(s) thawed:   %s\n", count,
-                summary(thaw, "ms", 2).c_str());
+                besideFloor(thaw, floorThaw, "ms", 2).c_str());
     std::fflush(stdout);
   }
 }
 
-void newAppToFrozen(CompanionRig& rig, const Options& options, size_t others) {
+// The floor freezes its new unit itself as soon as the process is in it, with as many
+// of its own units frozen as the companion has paused.
+void newAppToFrozen(CompanionRig& rig, FreezeFloor& floor, const Options& options, size_t others) {
   rig.sendSession("bench-new-apps");
+  floor.setAll(true);
   rig.pause(0.5);
-  std::vector<double> times, started;
+  std::vector<double> times, started, floorTimes;
   for (int run = 0; run < options.runs; ++run) {
     const auto start = Clock::now();
     const fs::path unit = rig.startApp(unitName(5000 + run));
     // The process is in its unit once startApp returns; the rest is the companion's.
     started.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
-    times.push_back(rig.msUntil(start, [&] { return CompanionRig::frozen(unit); }));
+    times.push_back(rig.msUntil(start, [&] { return isFrozen(unit); }));
     rig.endApp(unit);
+    rig.pause(0.1);
+    floorTimes.push_back(floor.newUnitToFrozen("floor-new-" + std::to_string(run) + ".scope"));
     rig.pause(0.1);
   }
   rig.sendSession(std::nullopt);
+  floor.setAll(false);
   std::printf("  new unit to frozen (%zu others paused): %s\n", others,
-              summary(times, "ms", 2).c_str());
+              besideFloor(times, floorTimes, "ms", 2).c_str());
   std::printf("  of which mkdir, spawn, move into the unit: %s\n",
               summary(started, "ms", 2).c_str());
   std::fflush(stdout);
@@ -122,18 +139,23 @@ void idleCost(CompanionRig& rig, const Options& options, bool session) {
 }
 
 // What the companion's rescans cost here: the live tree and this machine's /proc, as the
-// companion sees them (every process of our uid looked at).
+// companion sees them (every process of our uid looked at), beside the bare reads of the
+// same tree and /proc.
 void liveDiscovery(const testing::ThrowawayCgroup& cgroup, const Options& options) {
   const AppDiscovery discovery(cgroup.tree(), "/proc", ::getuid(), ::getpid());
-  std::vector<double> times;
+  const auto msOf = [](const auto& work) {
+    const auto start = Clock::now();
+    work();
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+  };
+  std::vector<double> times, floor;
   size_t apps = 0;
   for (int run = 0; run < options.runs; ++run) {
-    const auto start = Clock::now();
-    apps = discovery.scan().size();
-    times.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+    times.push_back(msOf([&] { apps = discovery.scan().size(); }));
+    floor.push_back(msOf([&] { bareReads(cgroup.tree().appSlice, "/proc"); }));
   }
   std::printf("  one discovery of the live tree and /proc (%zu apps): %s\n", apps,
-              summary(times, "ms", 2).c_str());
+              besideFloor(times, floor, "ms", 2).c_str());
 }
 
 int run(const Options& options) {
@@ -146,15 +168,20 @@ int run(const Options& options) {
     return 0;
   }
   try {
+    // Its processes end before the figures with 50 apps: the companion's scans of /proc
+    // would count them.
+    std::optional<FreezeFloor> floor(std::in_place);
+    if (!floor->why().empty()) throw std::runtime_error("no tree for the floor: " + floor->why());
     CompanionRig rig(cgroup);
     std::printf("companion pid %d, apps under %s\n", rig.companionPid(),
                 cgroup.tree().appSlice.c_str());
     std::printf("\n== Idle (aims: resident memory under 3 MiB, no wake-ups)\n");
     idleCost(rig, options, false);
     std::printf("\n== Browser state to every blocked app frozen (aim: under 20 ms)\n");
-    signalToFrozen(rig, options);
+    signalToFrozen(rig, *floor, options);
     std::printf("\n== A new app to frozen through inotify (aim: under 100 ms)\n");
-    newAppToFrozen(rig, options, static_cast<size_t>(options.appCounts.back()));
+    newAppToFrozen(rig, *floor, options, static_cast<size_t>(options.appCounts.back()));
+    floor.reset();
     liveDiscovery(cgroup, options);
     std::printf("\n== With %d apps running\n", options.appCounts.back());
     idleCost(rig, options, false);

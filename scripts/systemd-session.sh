@@ -15,8 +15,10 @@
 # Needs root, debootstrap, systemd-nspawn (package systemd-container) and a cgroup v2 mount.
 
 session_suite=bookworm
-# dbus: debootstrap takes no alternatives, and libpam-systemd needs a system bus.
-session_include=(systemd systemd-sysv dbus dbus-user-session libpam-systemd)
+# dbus: debootstrap takes no alternatives, and libpam-systemd needs a system bus. libicu72:
+# what the project's runtime package needs beyond the base system, so that it installs
+# offline (session_install_debs fetches anything else it comes to need).
+session_include=(systemd systemd-sysv dbus dbus-user-session libpam-systemd libicu72)
 session_user=quill
 session_uid=1000
 session_cache=${QUILLBEAM_SYSTEMD_ROOT_CACHE:-/var/tmp/quillbeam-systemd-root}
@@ -79,8 +81,8 @@ session_remove_tree() {
   local dir=$1 mount
   [[ -e $dir ]] || return 0
   dir=$(realpath "$dir")
-  awk '{ print $5 }' /proc/self/mountinfo | grep -E "^$dir(/|$)" | sort -r |
-    while IFS= read -r mount; do umount "$mount" 2>/dev/null || umount -l "$mount"; done
+  awk -v dir="$dir" '$5 == dir || index($5, dir "/") == 1 { print $5 }' /proc/self/mountinfo |
+    sort -r | while IFS= read -r mount; do umount "$mount" 2>/dev/null || umount -l "$mount"; done
   rm -rf --one-file-system "$dir"
 }
 
@@ -171,8 +173,15 @@ session_install_debs() {
     cp "$deb" "$run/root/var/cache/quillbeam-test/" || return 1
     names+=("/var/cache/quillbeam-test/${deb##*/}")
   done
-  if ! chroot "$run/root" env DEBIAN_FRONTEND=noninteractive dpkg -i "${names[@]}" \
+  if chroot "$run/root" env DEBIAN_FRONTEND=noninteractive dpkg -i "${names[@]}" \
     >"$run/dpkg.log" 2>&1; then
+    return 0
+  fi
+  # A dependency the cached root lacks: apt brings it from the mirror.
+  session_log "the packages need more than the cached root has; fetching it with apt"
+  if ! chroot "$run/root" sh -c 'export DEBIAN_FRONTEND=noninteractive
+      apt-get update -q && apt-get install -f -y -q --no-install-recommends' \
+    >>"$run/dpkg.log" 2>&1; then
     session_log "installing ${names[*]} in the container failed:"
     cat "$run/dpkg.log" >&2
     return 1

@@ -153,8 +153,10 @@ session_configure_root() {
 # overlayfs cannot be mounted), for one run.
 session_prepare() {
   local run=$1 cached
+  session_clean_stale
   cached=$(session_build_root) || return 1
   mkdir -p "$run/root" "$run/upper" "$run/work"
+  session_process_id $$ >"$run/owner"
   if mount -t overlay overlay -o "lowerdir=$cached,upperdir=$run/upper,workdir=$run/work" \
     "$run/root" 2>/dev/null; then
     echo overlay >"$run/kind"
@@ -162,6 +164,29 @@ session_prepare() {
     cp -a "$cached/." "$run/root/" || return 1
     echo copy >"$run/kind"
   fi
+}
+
+# A process as "PID START-TIME", which no later process with the same PID matches.
+session_process_id() {
+  local stat fields
+  stat=$(cat "/proc/$1/stat" 2>/dev/null) || return 1
+  # The fields after the command's name, from the state (field 3) on; field 22 the start.
+  read -ra fields <<<"${stat##*) }"
+  echo "$1 ${fields[19]}"
+}
+
+# Runs this machine's earlier test runs left behind when they were killed (their shell gone,
+# a ctest timeout's SIGKILL): their containers powered off, cgroups and overlays removed.
+session_clean_stale() {
+  local run owner pid
+  for run in /var/tmp/quillbeam-session-run.*; do
+    [[ -f $run/owner ]] || continue
+    read -r owner <"$run/owner"
+    pid=${owner%% *}
+    [[ $(session_process_id "$pid" 2>/dev/null) == "$owner" ]] && continue
+    session_log "removing what a killed run left in $run"
+    session_pid=$(cat "$run/systemd.pid" 2>/dev/null) session_teardown "$run"
+  done
 }
 
 # Installs Debian packages (files) into RUN/root, offline, as the container will run them.
@@ -196,11 +221,13 @@ session_boot() {
   cgroup=$mount/quillbeam-session-$$-$RANDOM
   mkdir "$cgroup" || return 1
   echo "$cgroup" >"$run/cgroup"
+  # Should this shell be killed outright, the container is told to power off (nspawn's
+  # SIGTERM), and the next run removes the rest (session_clean_stale).
   (
     echo "$BASHPID" >"$cgroup/cgroup.procs" || exit 1
-    SYSTEMD_NSPAWN_UNIFIED_HIERARCHY=1 exec systemd-nspawn --quiet --boot --register=no \
-      --keep-unit --private-network --console=read-only --machine=quillbeam-session \
-      --directory="$run/root"
+    SYSTEMD_NSPAWN_UNIFIED_HIERARCHY=1 exec setpriv --pdeathsig TERM systemd-nspawn --quiet \
+      --boot --register=no --keep-unit --private-network --console=read-only \
+      --machine=quillbeam-session --directory="$run/root"
   ) </dev/null >"$run/console.log" 2>&1 &
   session_nspawn=$!
   echo "$session_nspawn" >"$run/nspawn.pid"
@@ -267,8 +294,15 @@ session_teardown() {
   local run=$1 cgroup nspawn
   [[ -d $run ]] || return 0
   nspawn=$(cat "$run/nspawn.pid" 2>/dev/null)
-  if [[ -n $nspawn ]] && kill -0 "$nspawn" 2>/dev/null; then
-    [[ -n ${session_pid:-} ]] && kill -RTMIN+4 "$session_pid" 2>/dev/null
+  cgroup=$(cat "$run/cgroup" 2>/dev/null)
+  # Only the nspawn this run started, not a later process that got its PID; only the
+  # container's systemd in this run's cgroup.
+  if [[ -n $nspawn && $(tr '\0' ' ' 2>/dev/null <"/proc/$nspawn/cmdline") == *" --directory=$run/root"* ]]; then
+    if [[ -n ${session_pid:-} && -n $cgroup ]] &&
+      grep -qx "$session_pid" <<<"$(session_cgroup_pids "$cgroup")"; then
+      # SIGRTMIN+4: systemd powers off.
+      kill -RTMIN+4 "$session_pid" 2>/dev/null
+    fi
     local deadline=$((SECONDS + 60))
     while kill -0 "$nspawn" 2>/dev/null && ((SECONDS < deadline)); do sleep 0.1; done
     if kill -0 "$nspawn" 2>/dev/null; then
@@ -279,7 +313,6 @@ session_teardown() {
     fi
     wait "$nspawn" 2>/dev/null
   fi
-  cgroup=$(cat "$run/cgroup" 2>/dev/null)
   if [[ -n $cgroup && -d $cgroup ]]; then
     local dir pid deadline=$((SECONDS + 30))
     # Anything left is the container's (started by this run): thaw it, end it, remove it.

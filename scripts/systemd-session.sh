@@ -10,8 +10,9 @@
 #                                      helpers, then run tests/session/session_test.sh
 #
 # The cache: $QUILLBEAM_SYSTEMD_ROOT_CACHE, default /var/tmp/quillbeam-systemd-root (outside
-# the work tree, so that every clone and CI run on this machine shares it); a stamp file in
-# it marks a complete build of the wanted package list, anything else is built again.
+# the work tree, so that every clone and CI run on this machine shares it); a stamp file
+# beside the root marks a complete build of the wanted package list, anything else is built
+# again.
 # Needs root, debootstrap, systemd-nspawn (package systemd-container) and a cgroup v2 mount.
 
 session_suite=bookworm
@@ -92,9 +93,14 @@ session_stamp_text() {
 }
 
 # Builds the cached root unless a complete one is there; prints its folder. One build at a
-# time: others wait on the lock and then find it done.
+# time: others wait on the lock and then find it done. Each package list has a folder of its
+# own, so that a build for another list never pulls a root from under a running container;
+# roots of other lists that no container uses are removed.
 session_build_root() {
-  local root=$session_cache/root stamp=$session_cache/stamp lock started mirror
+  local key root stamp lock started mirror include other
+  key=$(session_stamp_text | sha256sum | cut -c1-12)
+  root=$session_cache/root-$key
+  stamp=$root.stamp
   mkdir -p "$session_cache" || return 1
   exec {lock}>"$session_cache/lock"
   flock "$lock"
@@ -109,7 +115,6 @@ session_build_root() {
   rm -f "$stamp"
   session_remove_tree "$root"
   session_remove_tree "$root.partial"
-  local include
   include=$(IFS=,; echo "${session_include[*]}")
   if ! debootstrap --variant=minbase --include="$include" "$session_suite" "$root.partial" \
     "$mirror" >"$session_cache/debootstrap.log" 2>&1; then
@@ -119,13 +124,19 @@ session_build_root() {
     exec {lock}>&-
     return 1
   fi
-  session_configure_root "$root.partial" || {
+  if ! session_configure_root "$root.partial"; then
     session_remove_tree "$root.partial"
     exec {lock}>&-
     return 1
-  }
+  fi
   mv "$root.partial" "$root"
   { session_stamp_text; echo "built=$(date -u +%FT%TZ) seconds=$(($(date +%s) - started))"; } >"$stamp"
+  for other in "$session_cache"/root-*; do
+    [[ $other == "$root" || $other == "$stamp" || ! -d $other ]] && continue
+    grep -qF "lowerdir=$other," /proc/self/mountinfo && continue
+    session_remove_tree "$other"
+    rm -f "$other.stamp"
+  done
   exec {lock}>&-
   session_log "root built in $(($(date +%s) - started)) s"
   echo "$root"

@@ -8,7 +8,8 @@
 #
 # Usage: scripts/install-deps.sh [--demo] [--browser]
 #   (none)     building everything and running the tests and the benchmarks: g++ and clang,
-#              clang-format, the libraries, dbus-daemon and the bus command-line tools
+#              clang-format, the libraries, dbus-daemon and the bus command-line tools,
+#              debootstrap and systemd-nspawn for the session test
 #   --demo     only what scripts/demo.sh builds and runs, chromium included
 #   --browser  chromium as well, for the end-to-end tests (or QUILLBEAM_WITH_BROWSER=1)
 #
@@ -27,8 +28,10 @@ demo=(
 # The sanitizer and fuzz builds, formatting, and the Debian
 # packages' build and check (dpkg-dev, file, lintian).
 development=(clang clang-format libclang-rt-14-dev dpkg-dev file lintian)
+# The session test's container: a Debian root (debootstrap) booted with systemd-nspawn.
+session=(debootstrap systemd-container)
 
-packages=("${demo[@]}" "${development[@]}")
+packages=("${demo[@]}" "${development[@]}" "${session[@]}")
 browser=${QUILLBEAM_WITH_BROWSER:-0}
 for option in "$@"; do
   case $option in

@@ -2,8 +2,9 @@
 # The whole test suite, as CI runs it: installs the Debian packages that are missing (as
 # root) and unpacks the tests' dbus-broker and xdg-dbus-proxy into .cache/bus-tools
 # (scripts/fetch-bus-tools.sh), neither letting a package take over a service; then
-#  1. builds everything with warnings as errors and runs every test (unit, integration on
-#     the real bridge with a private session bus, fault tests, end to end in Chromium);
+#  1. builds everything with warnings as errors and the Debian packages, and runs every
+#     test (unit, integration on the real bridge with a private session bus, fault tests,
+#     end to end in Chromium, the packages in a container with systemd and a user manager);
 #     then installs that build into a scratch prefix and builds a consumer against it;
 #  2. builds and runs the tests again under AddressSanitizer+UndefinedBehaviorSanitizer;
 #  3. builds and runs the bridge's tests under ThreadSanitizer;
@@ -32,6 +33,15 @@ build() {
 }
 
 if build ci; then
+  # The Debian packages from a release build, before the tests: the session test installs
+  # them in its container.
+  step "package: build"
+  if packages=$(scripts/package.sh); then
+    QUILLBEAM_SESSION_PACKAGES=$(dirname "$(head -n1 <<<"$packages")")
+    export QUILLBEAM_SESSION_PACKAGES
+  else
+    failed+=(package-build)
+  fi
   step "tests: ci"
   ctest --preset ci || failed+=(ci)
   step "install: ci"
@@ -40,10 +50,10 @@ else
   failed+=(ci-build)
 fi
 
-# The Debian packages from a release build: contents, lintian, and (as root) install and
-# purge on this machine.
+# The Debian packages: contents, lintian, and (as root) install and purge on this machine.
 step "package"
-scripts/check-package.sh || failed+=(package)
+scripts/check-package.sh ${QUILLBEAM_SESSION_PACKAGES:+"$QUILLBEAM_SESSION_PACKAGES"} ||
+  failed+=(package)
 
 if build asan; then
   step "tests: asan"

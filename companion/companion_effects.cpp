@@ -9,8 +9,9 @@
 namespace quillbeam::companion {
 
 CompanionEffects::CompanionEffects(platform::LinuxPlatform* platform,
+                                   const std::optional<CgroupTree>& tree,
                                    std::function<void(std::string_view)> log)
-    : platform_(platform), log_(std::move(log)) {
+    : platform_(platform), tree_(tree), log_(std::move(log)) {
   if (platform_ != nullptr) {
     notifier_.emplace(platform_->sessionBus(), "Quillbeam", "quillbeam-companion", log_);
   }
@@ -34,11 +35,11 @@ std::optional<std::string> problemOf(const ShieldResult& result, bool goneIsDone
 }  // namespace
 
 std::optional<std::string> CompanionEffects::pause(const ShieldTarget& target) {
-  return problemOf(companion::pause(target), false);
+  return problemOf(companion::pause(target, tree_), false);
 }
 
 std::optional<std::string> CompanionEffects::resume(const ShieldTarget& target) {
-  return problemOf(companion::resume(target), true);
+  return problemOf(companion::resume(target, tree_), true);
 }
 
 void CompanionEffects::notify(const std::string& key, const std::string& summary,

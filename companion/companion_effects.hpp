@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "desktop/cgroup_tree.hpp"
 #include "platform/linux/desktop_notifier.hpp"
 #include "platform/linux/linux_platform.hpp"
 #include "shield_effects.hpp"
@@ -15,7 +16,9 @@ namespace quillbeam::companion {
 // (`quillbeam` on its own) the user is told nothing and the extension hears nothing.
 class CompanionEffects final : public ShieldEffects {
  public:
-  CompanionEffects(platform::LinuxPlatform* platform, std::function<void(std::string_view)> log);
+  // `tree` (which must outlive this) is where cgroups may be frozen and thawed.
+  CompanionEffects(platform::LinuxPlatform* platform, const std::optional<CgroupTree>& tree,
+                   std::function<void(std::string_view)> log);
 
   std::optional<std::string> pause(const ShieldTarget& target) override;
   std::optional<std::string> resume(const ShieldTarget& target) override;
@@ -26,6 +29,7 @@ class CompanionEffects final : public ShieldEffects {
 
  private:
   platform::LinuxPlatform* platform_;
+  const std::optional<CgroupTree>& tree_;
   std::function<void(std::string_view)> log_;
   std::optional<platform::DesktopNotifier> notifier_;
 };

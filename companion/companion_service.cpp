@@ -25,7 +25,7 @@ class CompanionState {
         mode(mode),
         log(std::move(log)),
         settings(this->files.settings),
-        effects(platform, this->log) {}
+        effects(platform, tree, this->log) {}
 
   CompanionFiles files;
   CompanionService::Mode mode;
@@ -33,8 +33,8 @@ class CompanionState {
   SettingsSource settings;
   Overrides overrides;
   std::optional<BrowserLink> link;
+  std::optional<CgroupTree> tree;  // before the effects, which act within it
   CompanionEffects effects;
-  std::optional<CgroupTree> tree;
   std::unique_ptr<Shield> shield;
   std::unique_ptr<AppDiscovery> discovery;
   std::vector<RunningApp> running;  // as the last scan saw them
@@ -218,9 +218,12 @@ void CompanionService::rescan() {
 
 void CompanionService::decide() {
   auto& s = *state_;
-  s.decision = companion::decide(
-      s.running,
-      DecisionInputs{s.link, s.settings.settings(), s.overrides, Date::now(), Health::bridgeAlive});
+  // Allowances that ended count for nothing: keep none of them.
+  const Date now = Date::now();
+  std::erase_if(s.overrides.allowances,
+                [&](const auto& allowance) { return allowance.second <= now; });
+  s.decision = companion::decide(s.running, DecisionInputs{s.link, s.settings.settings(),
+                                                           s.overrides, now, Health::bridgeAlive});
   if (s.mode == Mode::enforce) s.shield->apply(s.decision, s.settings.settings());
 }
 

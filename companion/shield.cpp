@@ -37,6 +37,10 @@ bool Shield::resume(const PausedApp& app) {
 }
 
 void Shield::apply(const Decision& decision, const CompanionSettings& settings) {
+  // Told once per session: what was told in earlier sessions need not be kept.
+  std::erase_if(announced_, [&](const auto& told) {
+    return !decision.session || told.first != decision.session->id;
+  });
   std::vector<PausedApp> wanted;
   std::set<std::string> shielded;  // bundle IDs told about now
   for (const auto& [app, verdict, spared] : decision.apps) {

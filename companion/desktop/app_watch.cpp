@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <system_error>
+#include <vector>
 
 #include "companion/desktop/unit_name.hpp"
 
@@ -72,6 +73,21 @@ void AppWatch::addUnit(const fs::path& unit) {
   add(unit / "cgroup.events", IN_MODIFY);
 }
 
+void AppWatch::forget(const fs::path& gone) {
+  // cgroupfs sends no IN_IGNORED when a cgroup is removed: without this, every unit that
+  // ever ran would keep a watch out of the user's inotify budget.
+  const std::string prefix = gone.string() + "/";
+  for (auto it = paths_.begin(); it != paths_.end();) {
+    const std::string& path = it->second.native();
+    if (path == gone.native() || path.starts_with(prefix)) {
+      ::inotify_rm_watch(inotify_.get(), it->first);
+      it = paths_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
 void AppWatch::onReadable() {
   alignas(inotify_event) char buffer[16 * 1024];
   bool relevant = false;
@@ -86,7 +102,14 @@ void AppWatch::onReadable() {
       at += static_cast<ssize_t>(sizeof event + event.len);
 
       if (event.mask & IN_Q_OVERFLOW) {
-        // Events were lost: watch all that is there now and let the caller rescan.
+        // Events were lost: watch all that is there now, forget what went, and let the
+        // caller rescan.
+        std::vector<fs::path> gone;
+        for (const auto& [wd, path] : paths_) {
+          std::error_code error;
+          if (!fs::exists(path, error)) gone.push_back(path);
+        }
+        for (const auto& path : gone) forget(path);
         addSlice(appSlice_);
         relevant = true;
         continue;
@@ -105,8 +128,12 @@ void AppWatch::onReadable() {
       if (!(event.mask & IN_ISDIR)) continue;
       if (where == managerRoot_ && where / name != appSlice_) continue;
       relevant = true;
-      if (!(event.mask & IN_CREATE)) continue;
       const fs::path child = where / name;
+      if (event.mask & IN_DELETE) {
+        forget(child);
+        continue;
+      }
+      if (!(event.mask & IN_CREATE)) continue;
       if (child == appSlice_ || isSliceName(name)) {
         addSlice(child);
       } else if (isServiceOrScopeName(name)) {

@@ -35,6 +35,8 @@ class AppWatch {
   void addSlice(const std::filesystem::path& slice);
   void addUnit(const std::filesystem::path& unit);
   void add(const std::filesystem::path& path, uint32_t mask);
+  // Drops the watches on `gone` and everything below it.
+  void forget(const std::filesystem::path& gone);
 
   std::filesystem::path managerRoot_;
   std::filesystem::path appSlice_;

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <variant>
 #include <vector>
 
 #include "companion/desktop/cgroup_tree.hpp"
@@ -46,55 +47,66 @@ bool isPlainAbsolute(const fs::path& path) {
   return true;
 }
 
-// Whether the cgroup open as `dirFd` is this process's own cgroup or one of its ancestors:
-// freezing it would freeze the companion, which could then never thaw it. Nothing when
-// our own cgroup cannot be found.
-std::optional<bool> holdsThisProcess(int dirFd) {
-  struct stat target {};
-  if (::fstat(dirFd, &target) != 0) return std::nullopt;
-  auto mountinfo = readSmallFile("/proc/self/mountinfo");
+// Whether `directory` (a plain path opened with no symlink followed) is this process's
+// own cgroup or one of its ancestors: freezing it would freeze the companion, which could
+// then never thaw it. Nothing when our own cgroup cannot be found. Read afresh each time,
+// so that a move of the companion is seen; the mount is the tree's.
+std::optional<bool> holdsThisProcess(const fs::path& directory, const CgroupTree& tree) {
   auto own = readSmallFile("/proc/self/cgroup", 64 * 1024);
-  if (!mountinfo || !own) return std::nullopt;
-  auto mount = findCgroup2Mount(*mountinfo);
+  if (!own) return std::nullopt;
   auto path = unifiedCgroupPath(*own);
-  if (!mount || !path) return std::nullopt;
-  auto dir = CgroupTree{*mount, {}, {}, {}}.directoryOf(*path);
+  if (!path) return std::nullopt;
+  auto dir = tree.directoryOf(*path);
   if (!dir) return std::nullopt;
-  for (fs::path at = *dir;; at = at.parent_path()) {
-    struct stat info {};
-    if (::stat(at.c_str(), &info) == 0 && info.st_dev == target.st_dev &&
-        info.st_ino == target.st_ino) {
-      return true;
-    }
-    if (at == mount->mountPoint || at == at.parent_path()) return false;
-  }
+  const std::string& ours = dir->native();
+  const std::string& target = directory.native();
+  return ours == target || (ours.starts_with(target) && ours[target.size()] == '/');
 }
 
-ShieldResult setFrozen(const fs::path& directory, bool freeze) {
+// Opens `directory` beneath `appSlice` one directory at a time, following no symlink:
+// only a service or scope of that app.slice or its sub-slices. Else why not.
+std::variant<UniqueFd, ShieldResult> openUnit(const fs::path& directory,
+                                              const std::optional<CgroupTree>& tree, bool freeze) {
+  const fs::path appSlice = tree ? tree->appSlice : fs::path();
   const std::string shown = directory.string();
   if (!isPlainAbsolute(directory) || !isServiceOrScopeName(directory.filename().string())) {
     return refused(shown + " is not the directory of a service or scope unit");
   }
-  // Only an app's unit: one that sits in a slice under an app.slice. The user's manager
-  // (user@<uid>.service), session scopes and system services are units too.
-  const fs::path parent = directory.parent_path();
-  const bool inAppSlice = std::any_of(parent.begin(), parent.end(),
-                                      [](const fs::path& part) { return part == "app.slice"; });
-  if (!inAppSlice || !isSliceName(parent.filename().string())) {
-    return refused(shown + " is not a unit in an app.slice");
+  // Only an app's unit of the user's own manager: its user@<uid>.service, session scopes,
+  // system services and other users' managers are not ours to touch.
+  const fs::path below = directory.lexically_relative(appSlice);
+  if (appSlice.empty() || below.empty() || *below.begin() == "..") {
+    return refused(shown + " is not a unit in " +
+                   (appSlice.empty() ? std::string("the user's app.slice") : appSlice.string()));
   }
-  UniqueFd dir(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW));
+  UniqueFd dir(::open(appSlice.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW));
+  for (auto part = below.begin(); dir && part != below.end(); ++part) {
+    const std::string name = part->string();
+    const bool last = std::next(part) == below.end();
+    if (!last && !isSliceName(name)) return refused(shown + " is not a unit in an app.slice");
+    dir = UniqueFd(
+        ::openat(dir.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW));
+  }
   if (!dir) {
     const int error = errno;
     if (error == ENOENT) return freeze ? gone(shown + " is gone") : ShieldResult{Status::gone, {}};
     return refused(shown + ": " + errorText(error));
   }
+  return dir;
+}
+
+ShieldResult setFrozen(const fs::path& directory, const std::optional<CgroupTree>& tree,
+                       bool freeze) {
+  const std::string shown = directory.string();
+  auto opened = openUnit(directory, tree, freeze);
+  if (auto* result = std::get_if<ShieldResult>(&opened)) return *result;
+  const UniqueFd dir = std::get<UniqueFd>(std::move(opened));
   struct statfs fsInfo {};
   if (::fstatfs(dir.get(), &fsInfo) != 0 || fsInfo.f_type != CGROUP2_SUPER_MAGIC) {
     return refused(shown + " is not on a cgroup v2 mount");
   }
   if (freeze) {
-    auto ours = holdsThisProcess(dir.get());
+    auto ours = holdsThisProcess(directory, *tree);
     if (!ours) return refused("cannot tell whether " + shown + " holds the companion itself");
     if (*ours) return refused(shown + " holds the companion itself");
   }
@@ -145,12 +157,14 @@ struct HeldProcess {
 
 enum class Check { held, gone, refused };
 
-Check hold(const ProcessRef& ref, std::vector<HeldProcess>& held, std::string& why) {
+Check hold(const ProcessRef& ref, bool stop, std::vector<HeldProcess>& held, std::string& why) {
   if (ref.pid <= 0) {
     why = "pid " + std::to_string(ref.pid) + " is not a process";
     return Check::refused;
   }
   if (ref.pid == ::getpid()) {
+    // A record's pid that is now ours names a process long gone: nothing to continue.
+    if (!stop) return Check::gone;
     why = "pid " + std::to_string(ref.pid) + " is the companion itself";
     return Check::refused;
   }
@@ -182,9 +196,13 @@ int sendSignal(const HeldProcess& process, int signal) {
 ShieldResult signalProcesses(const std::vector<ProcessRef>& refs, bool stop) {
   std::vector<HeldProcess> held;
   std::string why;
-  // Everything is checked before anything is signalled, so a refusal changes nothing.
+  // A pause checks everything before anything is signalled, so that a refusal changes
+  // nothing; a resume continues whatever it may and says what it could not.
   for (const ProcessRef& ref : refs) {
-    if (hold(ref, held, why) == Check::refused) return refused(why);
+    std::string refusal;
+    if (hold(ref, stop, held, refusal) != Check::refused) continue;
+    if (stop) return refused(refusal);
+    why = refusal;
   }
   std::vector<const HeldProcess*> signalled;
   for (const HeldProcess& process : held) {
@@ -208,13 +226,13 @@ ShieldResult signalProcesses(const std::vector<ProcessRef>& refs, bool stop) {
 
 }  // namespace
 
-ShieldResult pause(const ShieldTarget& target) {
-  if (target.isCgroup()) return setFrozen(target.cgroupDirectory(), true);
+ShieldResult pause(const ShieldTarget& target, const std::optional<CgroupTree>& tree) {
+  if (target.isCgroup()) return setFrozen(target.cgroupDirectory(), tree, true);
   return signalProcesses(target.processList(), true);
 }
 
-ShieldResult resume(const ShieldTarget& target) {
-  if (target.isCgroup()) return setFrozen(target.cgroupDirectory(), false);
+ShieldResult resume(const ShieldTarget& target, const std::optional<CgroupTree>& tree) {
+  if (target.isCgroup()) return setFrozen(target.cgroupDirectory(), tree, false);
   return signalProcesses(target.processList(), false);
 }
 

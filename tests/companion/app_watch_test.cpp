@@ -64,5 +64,27 @@ TEST(AppWatch, NoticesARealUnitAndItsLastProcessEnding) {
   EXPECT_TRUE(runUntil(loop, [&] { return seen.calls > before; }));
 }
 
+// A desktop makes a unit for every launch: the watches of those that went must go too, or
+// they come out of the user's inotify budget for good (cgroupfs sends no IN_IGNORED).
+TEST(AppWatch, DropsTheWatchesOfUnitsThatWent) {
+  testing::ThrowawayCgroup cgroups;
+  if (!cgroups.why().empty()) GTEST_SKIP() << cgroups.why();
+  platform::EventLoop loop;
+  Counted seen;
+  AppWatch watch(loop, cgroups.tree().managerRoot, cgroups.tree().appSlice, seen.callback());
+  const size_t idle = watch.watchCount();
+  const fs::path slice = cgroups.unit("app-gnome.slice");
+  std::vector<fs::path> units;
+  for (int i = 0; i < 300; ++i) {
+    units.push_back(
+        cgroups.unit("app-gnome.slice/app-gnome-org.example.Tool-" + std::to_string(i) + ".scope"));
+  }
+  ASSERT_TRUE(runUntil(loop, [&] { return watch.watchCount() == idle + 1 + units.size(); }));
+  for (const auto& unit : units) ASSERT_EQ(::rmdir(unit.c_str()), 0) << unit;
+  ASSERT_EQ(::rmdir(slice.c_str()), 0);
+  EXPECT_TRUE(runUntil(loop, [&] { return watch.watchCount() == idle; }))
+      << watch.watchCount() << " watches, " << idle << " when idle";
+}
+
 }  // namespace
 }  // namespace quillbeam::companion

@@ -44,12 +44,12 @@ TEST_F(Freezer, AnAppUnitIsFoundFrozenAndThawed) {
   const RunningApp expected{"com.hnc.Discord", "Discord", "com.discordapp.Discord", target, false};
   ASSERT_EQ(scan(), std::vector<RunningApp>{expected});
 
-  ASSERT_TRUE(pause(target).done());
+  ASSERT_TRUE(pause(target, cgroups.tree()).done());
   EXPECT_TRUE(isPaused(target));
   EXPECT_TRUE(eventually([&] { return cgroups.frozen(unit); }));
   EXPECT_TRUE(scan().at(0).paused);
 
-  ASSERT_TRUE(resume(target).done());
+  ASSERT_TRUE(resume(target, cgroups.tree()).done());
   EXPECT_FALSE(isPaused(target));
   EXPECT_TRUE(eventually([&] { return !cgroups.frozen(unit); }));
   EXPECT_EQ(scan(), std::vector<RunningApp>{expected});
@@ -83,35 +83,37 @@ TEST_F(Freezer, AProcessOnlyAppIsStoppedAndContinued) {
   EXPECT_TRUE(found);
 
   const ShieldTarget target = ShieldTarget::processes({ref});
-  ASSERT_TRUE(pause(target).done());
+  ASSERT_TRUE(pause(target, cgroups.tree()).done());
   EXPECT_TRUE(eventually([&] { return statOf(pid).state == 'T'; }));
   EXPECT_TRUE(isPaused(target));
 
   // A record whose start time does not match names an earlier process that had this pid:
   // it is gone, and the process now behind the pid is not signalled (SIGCONT would wake
   // it at once).
-  const ShieldResult reused = resume(ShieldTarget::processes({{pid, ref.startTime + 1}}));
+  const ShieldResult reused =
+      resume(ShieldTarget::processes({{pid, ref.startTime + 1}}), cgroups.tree());
   EXPECT_EQ(reused.status, Status::gone);
   EXPECT_EQ(statOf(pid).state, 'T');
   EXPECT_FALSE(isPaused(ShieldTarget::processes({{pid, ref.startTime + 1}})));
 
-  ASSERT_TRUE(resume(target).done());
+  ASSERT_TRUE(resume(target, cgroups.tree()).done());
   EXPECT_TRUE(eventually([&] { return statOf(pid).state != 'T'; }));
   EXPECT_FALSE(isPaused(target));
 
-  EXPECT_EQ(pause(ShieldTarget::processes({{pid, ref.startTime + 1}})).status, Status::gone);
+  EXPECT_EQ(pause(ShieldTarget::processes({{pid, ref.startTime + 1}}), cgroups.tree()).status,
+            Status::gone);
   cgroups.end(pid);
-  EXPECT_EQ(pause(target).status, Status::gone);
-  EXPECT_EQ(resume(target).status, Status::gone);
-  EXPECT_EQ(resume(target).error, "");
+  EXPECT_EQ(pause(target, cgroups.tree()).status, Status::gone);
+  EXPECT_EQ(resume(target, cgroups.tree()).status, Status::gone);
+  EXPECT_EQ(resume(target, cgroups.tree()).error, "");
 }
 
 TEST_F(Freezer, VanishedUnitsAndForbiddenPlacesAreNotWritten) {
   const fs::path gone = cgroups.tree().appSlice / "app-gone-1.scope";
-  const ShieldResult paused = pause(ShieldTarget::cgroup(gone));
+  const ShieldResult paused = pause(ShieldTarget::cgroup(gone), cgroups.tree());
   EXPECT_EQ(paused.status, Status::gone);
   EXPECT_NE(paused.error.find("gone"), std::string::npos);
-  EXPECT_EQ(resume(ShieldTarget::cgroup(gone)).status, Status::gone);
+  EXPECT_EQ(resume(ShieldTarget::cgroup(gone), cgroups.tree()).status, Status::gone);
 
   ScratchDir notCgroup;
   fs::create_directories(notCgroup.path() / "app-x-1.scope");
@@ -125,14 +127,35 @@ TEST_F(Freezer, VanishedUnitsAndForbiddenPlacesAreNotWritten) {
            fs::path("relative/app-x-1.scope"),
            cgroups.tree().appSlice / "sub/../app-x-1.scope",
        }) {
-    const ShieldResult result = pause(ShieldTarget::cgroup(place));
+    const ShieldResult result = pause(ShieldTarget::cgroup(place), cgroups.tree());
     EXPECT_EQ(result.status, Status::refused) << place;
     EXPECT_FALSE(result.error.empty());
   }
   EXPECT_FALSE(fs::exists(notCgroup.path() / "app-x-1.scope" / "cgroup.freeze"));
   EXPECT_FALSE(isPaused(ShieldTarget::cgroup(cgroups.tree().appSlice)));
-  EXPECT_EQ(pause(ShieldTarget::processes({{::getpid(), statOf(::getpid()).startTime}})).status,
-            Status::refused);
+  EXPECT_EQ(
+      pause(ShieldTarget::processes({{::getpid(), statOf(::getpid()).startTime}}), cgroups.tree())
+          .status,
+      Status::refused);
+}
+
+// A record names what to thaw, but only the app.slice of the user's own manager is ours:
+// another user's manager, or ours reached through a symlinked folder, is refused.
+TEST_F(Freezer, OnlyUnitsOfTheUsersOwnAppSliceAreTouched) {
+  const fs::path unit = cgroups.unit("app-x-1.scope");
+  ASSERT_TRUE(pause(ShieldTarget::cgroup(unit), cgroups.tree()).done());
+  ScratchDir dir;
+  fs::create_directory_symlink(cgroups.tree().managerRoot, dir.path() / "manager");
+  const fs::path users = cgroups.tree().managerRoot.parent_path();
+  for (const fs::path& place : {
+           dir.path() / "manager/app.slice/app-x-1.scope",
+           users / "user@4242.service/app.slice/app-x-1.scope",
+       }) {
+    EXPECT_EQ(resume(ShieldTarget::cgroup(place), cgroups.tree()).status, Status::refused) << place;
+  }
+  EXPECT_EQ(resume(ShieldTarget::cgroup(unit), std::nullopt).status, Status::refused);
+  EXPECT_TRUE(isPaused(ShieldTarget::cgroup(unit)));
+  EXPECT_TRUE(resume(ShieldTarget::cgroup(unit), cgroups.tree()).done());
 }
 
 // The companion never freezes the cgroup it runs in: a child stands for it, moves into a
@@ -143,7 +166,7 @@ TEST_F(Freezer, TheCompanionsOwnUnitIsRefused) {
   ASSERT_GE(child, 0);
   if (child == 0) {
     testing::writeFile(unit / "cgroup.procs", std::to_string(::getpid()));
-    const ShieldResult result = pause(ShieldTarget::cgroup(unit));
+    const ShieldResult result = pause(ShieldTarget::cgroup(unit), cgroups.tree());
     ::_exit(result.status == Status::refused ? 0 : 1);
   }
   int status = 0;

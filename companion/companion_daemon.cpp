@@ -70,8 +70,16 @@ void CompanionDaemon::start() {
     decide();
   });
 
-  service_ =
-      std::make_unique<CompanionService>(files_, CompanionService::Mode::enforce, &platform_, log_);
+  try {
+    service_ = std::make_unique<CompanionService>(files_, CompanionService::Mode::enforce,
+                                                  &platform_, log_);
+  } catch (const CompanionError& error) {
+    // Another companion keeps what is paused: touch nothing.
+    log_(error.what());
+    stopping_ = true;
+    platform_.loop().quit();
+    return;
+  }
   if (const CgroupTree* tree = service_->tree()) {
     try {
       watch_ =

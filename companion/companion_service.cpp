@@ -33,12 +33,24 @@ class CompanionState {
   SettingsSource settings;
   Overrides overrides;
   std::optional<BrowserLink> link;
+  std::optional<RecordLock> lock;  // enforcing: held for as long as the service lives
+  std::optional<std::string> recordDamage;
   std::optional<CgroupTree> tree;  // before the effects, which act within it
   CompanionEffects effects;
   std::unique_ptr<Shield> shield;
   std::unique_ptr<AppDiscovery> discovery;
   std::vector<RunningApp> running;  // as the last scan saw them
   Decision decision;                // on those apps
+
+  // Takes over what the record holds, and says what of it cannot be read.
+  void adoptRecord() {
+    RecordContents contents = PauseRecord::read(files.record);
+    if (contents.damage && contents.damage != recordDamage) {
+      log(*contents.damage + "; resuming what can be read");
+    }
+    recordDamage = contents.damage;
+    shield->adopt(std::move(contents.apps));
+  }
 
   void readOverrides() {
     try {
@@ -85,6 +97,17 @@ CompanionService::CompanionService(CompanionFiles files, Mode mode,
                                    platform::LinuxPlatform* platform, Log log)
     : state_(std::make_unique<CompanionState>(std::move(files), mode, platform, std::move(log))) {
   auto& s = *state_;
+  if (mode == Mode::enforce) {
+    // One companion per user changes the record, whichever bus it serves: the one that
+    // holds it already keeps what it paused.
+    std::string holder;
+    s.lock = RecordLock::take(s.files.record, holder);
+    if (!s.lock) {
+      throw CompanionError("another companion (" + holder + ") runs for this user; it keeps " +
+                           s.files.record.string());
+    }
+    PauseRecord::removeLeftovers(s.files.record);
+  }
   reloadSettings();
   s.readOverrides();
   auto found = findCgroupTree();
@@ -96,13 +119,9 @@ CompanionService::CompanionService(CompanionFiles files, Mode mode,
   }
   s.shield = std::make_unique<Shield>(s.files.record, s.effects,
                                       mode == Mode::enforce && s.tree.has_value());
-  try {
-    // A crash or kill -9 of an earlier run left these paused; the first decision resumes
-    // whatever it does not shield now.
-    s.shield->adopt(PauseRecord::read(s.files.record));
-  } catch (const std::exception& error) {
-    s.log(std::string(error.what()) + "; nothing from it can be resumed");
-  }
+  // A crash or kill -9 of an earlier run left these paused; the first decision resumes
+  // whatever it does not shield now.
+  s.adoptRecord();
   // Without a tree, apps found by their executable can still be told about.
   s.discovery = std::make_unique<AppDiscovery>(s.tree);
   readLink();
@@ -187,7 +206,20 @@ ResumeOutcome CompanionService::resumeAll() {
       s.log(error.what());
     }
   }
+  std::optional<RecordLock> lock;
+  if (s.mode == Mode::inspect) {
+    // The record is read again under its lock: what it holds now is what gets resumed.
+    std::string holder;
+    lock = RecordLock::take(s.files.record, holder);
+    if (!lock) {
+      throw CompanionError("the companion (" + holder +
+                           ") holds the record of what is paused but did not answer; try again");
+    }
+    s.adoptRecord();
+  }
   ResumeOutcome outcome = s.shield->resumeAll();
+  if (s.recordDamage)
+    outcome.failed.push_back("what the record could not name (" + *s.recordDamage + ")");
   decide();
   return outcome;
 }

@@ -57,11 +57,8 @@ void Shield::apply(const Decision& decision, const CompanionSettings& settings) 
   // record always holds at least what is paused.
   std::vector<PausedApp> kept;
   for (const auto& app : paused_) {
-    if (holds(wanted, app.target)) {
-      kept.push_back(app);
-    } else {
-      resume(app);
-    }
+    // One that cannot be resumed stays recorded, to be tried again next time.
+    if (holds(wanted, app.target) || !resume(app)) kept.push_back(app);
   }
   std::vector<PausedApp> fresh;
   for (const auto& app : wanted) {

@@ -8,6 +8,7 @@
 #include "companion/pause_record.hpp"
 #include "companion/shield.hpp"
 #include "companion/shield_notice.hpp"
+#include "support/file_text.hpp"
 #include "support/scoped_env.hpp"
 #include "support/scratch_dir.hpp"
 
@@ -25,6 +26,7 @@ struct ScriptedDesktop final : ShieldEffects {
   std::filesystem::path record;
   std::vector<std::string> done;
   std::set<std::string> refusePause;
+  std::set<std::string> refuseResume;
   std::optional<std::string> pause(const ShieldTarget& target) override {
     const std::string dir = target.cgroupDirectory().filename().string();
     // Nothing is paused that the record does not hold already.
@@ -34,7 +36,9 @@ struct ScriptedDesktop final : ShieldEffects {
     return std::nullopt;
   }
   std::optional<std::string> resume(const ShieldTarget& target) override {
-    done.push_back("resume " + target.cgroupDirectory().filename().string());
+    const std::string dir = target.cgroupDirectory().filename().string();
+    done.push_back("resume " + dir);
+    if (refuseResume.count(dir)) return "device busy";
     return std::nullopt;
   }
   void notify(const std::string& key, const std::string& summary, const std::string&) override {
@@ -83,7 +87,7 @@ TEST_F(ShieldApply, PausesAfterRecordingTellsOncePerSessionAndResumesWhenAllowed
       ElementsAre("notify com.hnc.Discord: Discord is paused",
                   "notify com.google.Chrome: Turn the Quillbeam extension back on in Google Chrome",
                   "pause app-discord-1.scope", "app-blocked Discord"));
-  EXPECT_EQ(PauseRecord::read(desktop.record).size(), 1u);
+  EXPECT_EQ(PauseRecord::read(desktop.record).apps.size(), 1u);
 
   // The same decision again does nothing; a break resumes and withdraws.
   shield.apply(shielding("s1", {{discord, blocked}, {chrome, extensionOff}}), settings);
@@ -110,7 +114,7 @@ TEST_F(ShieldApply, ARefusedPauseIsNotRecordedAndAnUnwritableRecordPausesNothing
   desktop.refusePause = {"app-discord-1.scope"};
   shield.apply(shielding("s1", {{discord, blocked}}), settings);
   EXPECT_THAT(shield.paused(), IsEmpty());
-  EXPECT_THAT(PauseRecord::read(desktop.record), IsEmpty());
+  EXPECT_THAT(PauseRecord::read(desktop.record).apps, IsEmpty());
   desktop.take();
 
   std::filesystem::create_directory(dir.path() / "record-is-a-folder");
@@ -131,7 +135,7 @@ TEST_F(ShieldApply,
   EXPECT_THAT(desktop.take(),
               ElementsAre("notify com.hnc.Discord: Discord is paused", "resume app-steam-3.scope"));
   EXPECT_EQ(shield.paused().size(), 1u);
-  EXPECT_EQ(PauseRecord::read(desktop.record).size(), 1u);
+  EXPECT_EQ(PauseRecord::read(desktop.record).apps.size(), 1u);
 
   EXPECT_EQ(shield.resumeAll().resumed, 1u);
   EXPECT_THAT(desktop.take(),
@@ -155,6 +159,55 @@ TEST_F(ShieldApply, TheBrowserTheExtensionRunsInIsNeverPausedAndTheUserIsToldThe
       sparedNotice("Chromium", ShieldReason::otherBrowser, *shielding("s1", {}).session, settings)
           .body,
       HasSubstr("quillbeam settings --study-browser Chromium."));
+}
+
+// A resume that fails stays recorded and is tried again, at the next decision and at the
+// end; nothing that could not be resumed is forgotten.
+TEST_F(ShieldApply, AResumeThatFailsStaysRecordedAndIsTriedAgain) {
+  shield.apply(shielding("s1", {{discord, blocked}}), settings);
+  desktop.refuseResume = {"app-discord-1.scope"};
+  shield.apply(shielding("s1", {{discord, Verdict::allow()}}), settings);
+  EXPECT_EQ(PauseRecord::read(desktop.record).apps.size(), 1u);
+  const ResumeOutcome atTheEnd = shield.resumeAll();
+  EXPECT_THAT(atTheEnd.failed, ElementsAre("Discord"));
+  EXPECT_EQ(PauseRecord::read(desktop.record).apps.size(), 1u);
+  desktop.refuseResume.clear();
+  desktop.take();
+  shield.apply(shielding("s1", {{discord, Verdict::allow()}}), settings);
+  EXPECT_THAT(desktop.take(), Contains("resume app-discord-1.scope"));
+  EXPECT_FALSE(std::filesystem::exists(desktop.record));
+}
+
+// A damaged record: every readable entry is resumed, the rest is kept beside it.
+TEST(PauseRecord, ReadsWhatItCanAndKeepsTheRestBesideIt) {
+  testing::ScratchDir dir;
+  const auto record = dir.path() / "paused.json";
+  const std::string good =
+      R"({"bundleID":"com.hnc.Discord","name":"Discord","target":{"cgroup":"/sys/fs/cgroup/a.slice/b.scope"}})";
+  struct Row {
+    std::string text;
+    size_t readable;
+    std::string damage;
+  };
+  for (const Row& row : {
+           Row{"[" + good + "]", 1, ""},
+           Row{"[" + good + R"(,{"bundleID":"x","name":"X","target":{"cgroup":"relative"}}])", 1,
+               "1 entry could not be read ("},
+           Row{"[" + good + ",", 0, "is not a record"},
+           Row{"{}", 0, "is not a record"},
+       }) {
+    testing::writeFile(record, row.text);
+    const RecordContents contents = PauseRecord::read(record);
+    EXPECT_EQ(contents.apps.size(), row.readable) << row.text;
+    if (row.damage.empty()) {
+      EXPECT_EQ(contents.damage, std::nullopt);
+      continue;
+    }
+    ASSERT_TRUE(contents.damage) << row.text;
+    EXPECT_THAT(*contents.damage, HasSubstr(row.damage));
+    const std::string kept = contents.damage->substr(contents.damage->find("kept in ") + 8);
+    EXPECT_EQ(testing::readFile(kept), row.text);
+  }
 }
 
 TEST_F(ShieldApply, WithoutACgroupTreeShieldsAreOnlyTold) {

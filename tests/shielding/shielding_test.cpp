@@ -202,7 +202,7 @@ TEST_F(Shielding, NothingPausedOutlivesTheCompanion) {
   startCompanion();
   ASSERT_TRUE(eventually([&] { return frozen(discord); })) << log_();
   const fs::path record = runtime / "quillbeam/paused.json";
-  ASSERT_EQ(companion::PauseRecord::read(record).size(), 1u);
+  ASSERT_EQ(companion::PauseRecord::read(record).apps.size(), 1u);
 
   // SIGTERM: everything resumed, the record emptied.
   for (pid_t pid : companions()) ::kill(pid, SIGTERM);
@@ -233,11 +233,27 @@ TEST_F(Shielding, ResumeAllWorksWithoutTheCompanionAndKeepsTheSessionFromPausing
   writeLink(session("s6", nowMs() + 3600000), true, nowMs());
   startCompanion();
   ASSERT_TRUE(eventually([&] { return frozen(discord); })) << log_();
+  // Another login's companion (another bus, the same user) finds the record taken and
+  // leaves everything as it is.
+  PrivateBus otherLogin;
+  const CommandResult second =
+      runCommand(environment() + " DBUS_SESSION_BUS_ADDRESS=" + quoted(otherLogin.address()) + " " +
+                 quoted(QUILLBEAM_COMPANION_PATH));
+  EXPECT_THAT(second.output, HasSubstr("another companion (pid "));
+  EXPECT_EQ(second.status, 0);
+  EXPECT_TRUE(frozen(discord));
   for (pid_t pid : companions()) ::kill(pid, SIGKILL);
   ASSERT_TRUE(eventually([&] { return companions().empty(); }));
+  // A damaged entry beside a good one: the good one is resumed, the rest kept and named.
+  const fs::path record = runtime / "quillbeam/paused.json";
+  std::string text = readFile(record);
+  text.insert(text.rfind(']'), R"(,{"bundleID":"x","name":"X","target":{"cgroup":"relative"}})");
+  writeFile(record, text);
   int status = -1;
-  EXPECT_THAT(cli("resume-all", &status), HasSubstr("Resumed 1 app(s)"));
-  EXPECT_EQ(status, 0);
+  const std::string resumed = cli("resume-all", &status);
+  EXPECT_THAT(resumed, HasSubstr("Resumed 1 app(s); 1 could not be"));
+  EXPECT_THAT(resumed, HasSubstr("kept in " + record.string() + ".damaged-"));
+  EXPECT_EQ(status, 1);
   EXPECT_FALSE(frozen(discord));
   // The companion's next start respects it for the rest of this session.
   startCompanion();

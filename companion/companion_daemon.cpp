@@ -80,6 +80,8 @@ void CompanionDaemon::start() {
     platform_.loop().quit();
     return;
   }
+  service_->onDecided([this] { decided(); });
+  decided();
   if (const CgroupTree* tree = service_->tree()) {
     try {
       watch_ =
@@ -139,8 +141,20 @@ void CompanionDaemon::busLost(std::string_view why) {
 
 void CompanionDaemon::decide() {
   service_->decide();
+}
+
+void CompanionDaemon::decided() {
   armTimer(service_->nextChange());
   armProcessScan(service_->sessionInForce());
+  // A bridge killed without a last word leaves the link saying it runs: its end is heard
+  // here, at once, instead of when the link grows old.
+  const std::optional<int> bridge = service_->bridgePID();
+  if (!bridge) {
+    bridgeWatch_.reset();
+  } else if (!bridgeWatch_ || bridgeWatch_->pid() != *bridge) {
+    bridgeWatch_ =
+        std::make_unique<ProcessExitWatch>(platform_.loop(), *bridge, [this] { decide(); });
+  }
 }
 
 void CompanionDaemon::armTimer(std::optional<Date> at) {

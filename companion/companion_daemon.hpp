@@ -12,6 +12,7 @@ namespace quillbeam::companion {
 
 class AppWatch;
 class DirectoryWatch;
+class ProcessExitWatch;
 class CompanionInterface;
 
 // The running companion: owns com.quillbeam.mac on the session bus and wires the service
@@ -37,8 +38,10 @@ class CompanionDaemon {
  private:
   void start();
   void stop(std::string_view why, int status);
-  // Decides now, then waits for the next instant a verdict may change.
   void decide();
+  // After every decision: waits for the next instant a verdict may change, and for the end
+  // of the bridge the link names.
+  void decided();
   void armTimer(std::optional<Date> at);
   void armProcessScan(bool on);
 
@@ -49,6 +52,7 @@ class CompanionDaemon {
   std::unique_ptr<AppWatch> watch_;
   std::unique_ptr<CompanionInterface> interface_;
   std::unique_ptr<DirectoryWatch> settingsWatch_;
+  std::unique_ptr<ProcessExitWatch> bridgeWatch_;
   std::unique_ptr<platform::EventLoop::SignalSubscription> stopSignals_;
   std::unique_ptr<platform::EventLoop::Timer> nextChange_;   // a verdict may change then
   std::unique_ptr<platform::EventLoop::Timer> processScan_;  // apps found by executable

@@ -41,6 +41,7 @@ class CompanionState {
   std::unique_ptr<AppDiscovery> discovery;
   std::vector<RunningApp> running;  // as the last scan saw them
   Decision decision;                // on those apps
+  std::function<void()> decided;
 
   // Takes over what the record holds, and says what of it cannot be read.
   void adoptRecord() {
@@ -257,6 +258,17 @@ void CompanionService::decide() {
   s.decision = companion::decide(s.running, DecisionInputs{s.link, s.settings.settings(),
                                                            s.overrides, now, Health::bridgeAlive});
   if (s.mode == Mode::enforce) s.shield->apply(s.decision, s.settings.settings());
+  if (s.decided) s.decided();
+}
+
+void CompanionService::onDecided(std::function<void()> decided) {
+  state_->decided = std::move(decided);
+}
+
+std::optional<int> CompanionService::bridgePID() const {
+  const auto& link = state_->link;
+  if (!link || !link->connected || !link->bridgePID) return std::nullopt;
+  return *link->bridgePID;
 }
 
 size_t CompanionService::resumeBeforeExit() {

@@ -96,14 +96,18 @@ class CompanionService {
   bool reloadSettings();
   void readLink();
   void rescan();
-  // Judges the apps now and, enforcing, carries the verdicts out.
+  // Judges the apps now and, enforcing, carries the verdicts out; then runs `decided`.
   void decide();
+  // Runs after every decision, whoever asked for it: the daemon waits for what comes next.
+  void onDecided(std::function<void()> decided);
   // Resumes everything before the companion ends; how many were resumed.
   size_t resumeBeforeExit();
 
   // The next instant a verdict may change on its own, and whether a session is in force.
   std::optional<Date> nextChange() const;
   bool sessionInForce() const;
+  // The bridge the link names, while it says one runs.
+  std::optional<int> bridgePID() const;
   // Where the apps' units live; absent when apps can only be found by their executable.
   const CgroupTree* tree() const;
   const std::filesystem::path& settingsFile() const;

@@ -3,7 +3,8 @@
 # time from its committed seeds, then replays every committed crash input. Prints the
 # executions per target and exits non-zero when any target crashed or a replay failed.
 #
-#   QUILLBEAM_FUZZ_SECONDS    seconds per target (default 40 per target)
+#   QUILLBEAM_FUZZ_SECONDS    seconds per target (default 25: twelve targets and the build
+#                             keep the CI step near six minutes)
 #   QUILLBEAM_FUZZ_BUILD_DIR  build directory (default: the preset's, build/fuzz)
 #   QUILLBEAM_FUZZ_TARGETS    space-separated subset, e.g. "frame_decoder records"
 #   QUILLBEAM_BUILD_JOBS      parallel build jobs (default 2)
@@ -11,7 +12,7 @@ set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
-seconds=${QUILLBEAM_FUZZ_SECONDS:-40}
+seconds=${QUILLBEAM_FUZZ_SECONDS:-25}
 build=${QUILLBEAM_FUZZ_BUILD_DIR:-$root/build/fuzz}
 jobs=${QUILLBEAM_BUILD_JOBS:-2}
 
@@ -49,7 +50,7 @@ for name in "${targets[@]}"; do
   args=(-max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1
         -artifact_prefix="$work/artifacts/$name-")
   # The JSON readers get the keys and texts of the records as a dictionary.
-  [[ $name == records ]] && args+=(-dict="$root/fuzz/json.dict")
+  [[ $name =~ ^(records|pause_record|overrides)$ ]] && args+=(-dict="$root/fuzz/json.dict")
   seeds=()
   [[ -d fuzz/corpus/$name ]] && seeds+=("fuzz/corpus/$name")
 

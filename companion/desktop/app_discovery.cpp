@@ -16,6 +16,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "companion/desktop/cgroup_files.hpp"
 #include "companion/desktop/linux_app_table.hpp"
 #include "companion/desktop/process_stat.hpp"
 #include "companion/desktop/small_file.hpp"
@@ -54,16 +55,6 @@ bool isDirectory(DIR* parent, const dirent* entry) {
   struct stat info {};
   return ::fstatat(::dirfd(parent), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
          S_ISDIR(info.st_mode);
-}
-
-// Whether a line of `text` is exactly `line`.
-bool hasLine(std::string_view text, std::string_view line) {
-  for (size_t at = text.find(line); at != std::string_view::npos; at = text.find(line, at + 1)) {
-    const bool starts = at == 0 || text[at - 1] == '\n';
-    const size_t end = at + line.size();
-    if (starts && (end == text.size() || text[end] == '\n')) return true;
-  }
-  return false;
 }
 
 bool isSelfOrAncestor(const std::string& unit, const std::string& own) {
@@ -118,32 +109,26 @@ class UnitScan {
         continue;
       }
       if (isSelfOrAncestor(childPath, own_)) continue;
-      const UnitState unitState = state(::dirfd(dir), name);
-      if (!unitState.populated) continue;
+      const CgroupEvents events = state(::dirfd(dir), name);
+      if (!events.populated) continue;
       AppIdentity identity = identify(linuxId);
       out_.push_back(RunningApp{std::move(identity.bundleID), std::move(identity.name),
                                 std::move(linuxId), ShieldTarget::cgroup(childPath),
-                                unitState.frozen});
+                                events.frozen});
       listed_.insert(childPath);
       addMembers(::dirfd(dir), name, out_.size() - 1);
     }
   }
 
  private:
-  struct UnitState {
-    bool populated = false;
-    bool frozen = false;
-  };
-
   // One read of cgroup.events tells both: empty units (their processes gone, the
   // directory not yet removed) run no app, and "frozen 1" once a freeze has taken hold.
-  static UnitState state(int sliceFd, std::string_view unit) {
+  static CgroupEvents state(int sliceFd, std::string_view unit) {
     std::array<char, 256> buffer;
     const std::string file = std::string(unit) + "/cgroup.events";
     auto n = readInto(sliceFd, file.c_str(), buffer);
     if (!n) return {};
-    const std::string_view text(buffer.data(), *n);
-    return {hasLine(text, "populated 1"), hasLine(text, "frozen 1")};
+    return parseCgroupEvents(std::string_view(buffer.data(), *n));
   }
 
   // The unit's processes, so that the scan of /proc knows them for the unit's: a browser's
@@ -157,17 +142,12 @@ class UnitScan {
     for (;;) {
       const ssize_t n = ::read(fd.get(), buffer.data() + rest.size(), buffer.size() - rest.size());
       if (n <= 0) return;
-      std::string_view text(buffer.data(), rest.size() + static_cast<size_t>(n));
-      size_t end;
-      while ((end = text.find('\n')) != std::string_view::npos) {
-        pid_t pid = 0;
-        std::from_chars(text.data(), text.data() + end, pid);
-        if (pid > 0) members_.emplace(pid, app);
-        text.remove_prefix(end + 1);
-      }
+      const std::string_view cut =
+          parseCgroupProcs(std::string_view(buffer.data(), rest.size() + static_cast<size_t>(n)),
+                           [this, app](pid_t pid) { members_.emplace(pid, app); });
       // A number cut by the buffer's end is carried to the next read.
-      std::memmove(buffer.data(), text.data(), text.size());
-      rest = std::string_view(buffer.data(), text.size());
+      std::memmove(buffer.data(), cut.data(), cut.size());
+      rest = std::string_view(buffer.data(), cut.size());
     }
   }
 

@@ -66,19 +66,14 @@ started=$SECONDS
 passed=0
 failed=0
 failures=()
-pass() {
-  echo "ok: $*"
-  passed=$((passed + 1))
-}
-fail() {
-  echo "FAILED: $*"
-  failed=$((failed + 1))
-  failures+=("$*")
-}
 check() {
   local what=$1
   shift
-  if "$@"; then pass "$what"; else fail "$what"; fi
+  if "$@"; then
+    echo "ok: $what" && passed=$((passed + 1))
+  else
+    echo "FAILED: $what" && failed=$((failed + 1)) && failures+=("$what")
+  fi
 }
 # Bounded wait for a condition (not a timing requirement: the condition is what is tested).
 eventually() {
@@ -219,50 +214,38 @@ bridge_in_browser_scope() {
   done <"$app_slice/$browser/cgroup.procs"
   return 1
 }
-eventually bridge_in_browser_scope
-check "the bridge runs in the browser's scope" bridge_in_browser_scope
+check "the bridge runs in the browser's scope" eventually bridge_in_browser_scope
 
 send '{"type":"hello","protocol":1,"extensionVersion":"1.4.0"}'
-eventually bridge_said_line "{\"type\":\"hello\",\"protocol\":1,\"appVersion\":\"$version\"}"
 check "the bridge answers the extension's hello as $version" \
-  bridge_said_line "{\"type\":\"hello\",\"protocol\":1,\"appVersion\":\"$version\"}"
+  eventually bridge_said_line "{\"type\":\"hello\",\"protocol\":1,\"appVersion\":\"$version\"}"
 
 # ---- a strict session: the bridge activates the companion through its user unit
 hour=$(($(now_ms) + 3600000))
 send "$(state_json "$(session_json s1 "$hour")")"
-eventually companion_active
-check "D-Bus activation started the companion's user unit" companion_active
+check "D-Bus activation started the companion's user unit" eventually companion_active
 check "the companion runs in its unit's cgroup" companion_in_its_unit
-eventually frozen "$discord"
-check "Discord's scope is frozen" frozen "$discord"
-eventually told "Discord is paused"
-check "the user is told that Discord is paused" told "Discord is paused"
+check "Discord's scope is frozen" eventually frozen "$discord"
+check "the user is told that Discord is paused" eventually told "Discord is paused"
 
 apps=$(cli apps)
-while IFS= read -r line; do echo "  quillbeam apps: $line"; done <<<"$apps"
 check "quillbeam apps lists Discord as paused" grep -qE '^Discord .* paused ' <<<"$apps"
 check "quillbeam apps lists the browser" grep -q '^Chromium ' <<<"$apps"
 check "quillbeam apps lists the editor, running" grep -qE '^TextEditor .* running ' <<<"$apps"
 # The companion has made its decision for every app by the time it answers.
 check "the editor's scope is not frozen" thawed "$editor"
 check "the browser's scope, which holds the bridge, is not frozen" thawed "$browser"
-if frozen "$browser"; then
-  # Lets the rest run: an allowance for the browser, as its user would give one.
-  echo "  (the browser is frozen: allowing Chromium for an hour so that the rest can run)"
-  cli allow Chromium --minutes 60 | sed 's/^/  /'
-  eventually thawed "$browser" || fatal "the browser stays frozen after an allowance"
-fi
-eventually bridge_said_line '{"type":"app-blocked","app":"Discord"}'
+check "the user is told why the browser is left running" eventually told "Chromium is left running"
 check "the extension is told that Discord was blocked" \
-  bridge_said_line '{"type":"app-blocked","app":"Discord"}'
+  eventually bridge_said_line '{"type":"app-blocked","app":"Discord"}'
 
 # ---- a break resumes, its end pauses again
 send "$(state_json "$(session_json s1 "$hour" "$hour")")"
-eventually thawed "$discord"
-check "a break resumes Discord" thawed "$discord"
+check "a break resumes Discord" eventually thawed "$discord"
 send "$(state_json "$(session_json s1 "$hour")")"
-eventually frozen "$discord"
-check "back from the break, Discord is paused again" frozen "$discord"
+check "back from the break, Discord is paused again" eventually frozen "$discord"
+said_once() { [[ $(bridge_said | grep -cxF '{"type":"app-blocked","app":"Discord"}') == 1 ]]; }
+check "the extension is told once per session, not again after the break" said_once
 
 # ---- the companion killed: systemd restarts it and it takes over what it had paused
 check "the companion's record names Discord's scope" record_names "$discord"
@@ -275,16 +258,11 @@ restarted() {
   pid=$(companion_pid)
   companion_active && [[ $pid -gt 0 && $pid != "$old_pid" ]]
 }
-eventually restarted
-check "systemd restarts the companion after kill -9" restarted
-check "systemd counted the restart" test "$(unit_property "$companion_unit" NRestarts)" -ge 1
-check "the restarted companion runs in its unit's cgroup" companion_in_its_unit
+check "systemd restarts the companion after kill -9" eventually restarted
 apps=$(cli apps)
 check "after the restart, Discord is still paused" frozen "$discord"
-check "after the restart, the record still names Discord's scope" record_names "$discord"
 check "after the restart, quillbeam apps lists Discord as paused" \
   grep -qE '^Discord .* paused ' <<<"$apps"
-check "after the restart, the editor is not frozen" thawed "$editor"
 check "after the restart, the browser is not frozen" thawed "$browser"
 
 # ---- an allowance through the restarted companion
@@ -292,16 +270,13 @@ allowed=$(cli allow Discord --minutes 5)
 status=$?
 echo "  quillbeam allow: $allowed"
 check "quillbeam allow Discord --minutes 5 succeeds" test "$status" = 0
-check "quillbeam allow says until when" grep -q "Discord is allowed until" <<<"$allowed"
 check "the allowance resumes Discord" thawed "$discord"
 check "the record no longer names Discord's scope" record_lacks "$discord"
 
 # ---- an app started during the session is paused; stopping the unit resumes everything
 start_app "$steam" sleep infinity || fatal "could not start $steam"
-eventually frozen "$steam"
-check "an app started during the session (Steam) is paused" frozen "$steam"
-eventually told "Steam is paused"
-check "the user is told that Steam is paused" told "Steam is paused"
+check "an app started during the session (Steam) is paused" eventually frozen "$steam"
+check "the user is told that Steam is paused" eventually told "Steam is paused"
 user_run systemctl --user stop "$companion_unit"
 check "systemctl --user stop stops the companion" \
   test "$(unit_property "$companion_unit" ActiveState)" = inactive
@@ -315,8 +290,6 @@ user_run systemctl --user stop "$browser"
 check "at the end nothing is frozen anywhere in app.slice" nothing_frozen
 user_run systemctl --user stop "$discord" "$editor" "$steam"
 
-echo "---- notifications the user saw"
-sed 's/^/  /' "$run/root$home/notifications" 2>/dev/null
 ((failed)) && diagnose
 echo "session_test: $passed checks passed, $failed failed, in $((SECONDS - started)) s"
 for failure in "${failures[@]}"; do echo "session_test: failed: $failure"; done

@@ -110,37 +110,7 @@ class Shielding : public ::testing::Test {
   fs::path wrapper = bus.scratchDir() / "companion.sh";
   fs::path log = bus.scratchDir() / "companion.log";
   const std::string discord = "app-flatpak-com.discordapp.Discord-1234.scope";
-  const std::string blockedMessage = R"({"type":"app-blocked","app":"Discord"})";
 };
-
-TEST_F(Shielding,
-       TheBridgesLaunchActivatesTheCompanionWhichPausesForExactlyAsLongAsTheSessionShields) {
-  startApp(discord);
-  bus.writeService("com.quillbeam.mac", "/bin/sh " + wrapper.string());
-  auto browser = bridge();
-  const int64_t hour = nowMs() + 3600000;
-  browser->send(stateJson(session("s1", hour)));
-  ASSERT_TRUE(eventually([&] { return frozen(discord); })) << log_();
-  EXPECT_EQ(browser->read(), blockedMessage);
-
-  // An app started while the session runs is paused too, and told once.
-  const std::string steam = "app-gnome-steam-77.scope";
-  startApp(steam);
-  EXPECT_TRUE(eventually([&] { return frozen(steam); })) << log_();
-  EXPECT_EQ(browser->read(), R"({"type":"app-blocked","app":"Steam"})");
-
-  browser->send(stateJson(session("s1", hour, hour)));  // a break
-  EXPECT_TRUE(eventually([&] { return !frozen(discord) && !frozen(steam); }));
-  browser->send(stateJson(session("s1", hour)));  // back from it
-  EXPECT_TRUE(eventually([&] { return frozen(discord) && frozen(steam); }));
-  browser->send(stateJson(std::nullopt));  // the session ends
-  EXPECT_TRUE(eventually([&] { return !frozen(discord) && !frozen(steam); }));
-  // Told once per app per session, not again after the break.
-  browser->send(R"({"type":"hello"})");
-  EXPECT_EQ(browser->read(),
-            std::optional<std::string>(
-                R"({"type":"hello","protocol":1,"appVersion":")" QUILLBEAM_APP_VERSION R"("})"));
-}
 
 TEST_F(Shielding, TheSessionsEndSettingsAndAnAllowanceEachResumeTheApp) {
   startApp(discord);

@@ -42,6 +42,7 @@ class CompanionState {
   std::vector<RunningApp> running;  // as the last scan saw them
   Decision decision;                // on those apps
   std::function<void()> decided;
+  bool ended = false;  // resumed everything before the companion ends
 
   // Takes over what the record holds, and says what of it cannot be read.
   void adoptRecord() {
@@ -257,7 +258,7 @@ void CompanionService::decide() {
                 [&](const auto& allowance) { return allowance.second <= now; });
   s.decision = companion::decide(s.running, DecisionInputs{s.link, s.settings.settings(),
                                                            s.overrides, now, Health::bridgeAlive});
-  if (s.mode == Mode::enforce) s.shield->apply(s.decision, s.settings.settings());
+  if (s.mode == Mode::enforce && !s.ended) s.shield->apply(s.decision, s.settings.settings());
   if (s.decided) s.decided();
 }
 
@@ -272,6 +273,9 @@ std::optional<int> CompanionService::bridgePID() const {
 }
 
 size_t CompanionService::resumeBeforeExit() {
+  // Events already taken in the loop's last turn may still ask for a decision: from now on
+  // nothing is paused again.
+  state_->ended = true;
   return state_->shield->resumeAll().resumed;
 }
 

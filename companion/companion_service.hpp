@@ -100,7 +100,8 @@ class CompanionService {
   void decide();
   // Runs after every decision, whoever asked for it: the daemon waits for what comes next.
   void onDecided(std::function<void()> decided);
-  // Resumes everything before the companion ends; how many were resumed.
+  // Resumes everything before the companion ends, and pauses nothing after; how many were
+  // resumed.
   size_t resumeBeforeExit();
 
   // The next instant a verdict may change on its own, and whether a session is in force.

@@ -291,8 +291,8 @@ int run(const Options& options) {
     idleCost(rig, options, false);
     idleCost(rig, options, true);
     std::printf(
-        "\n== App units coming and going, no session running (aim: watches and memory "
-        "back where they were)\n");
+        "\n== App units coming and going, no session running (aims: the watches back where "
+        "they were, memory not growing with the units that went)\n");
     unitChurn(rig, cgroup, options);
   } catch (const Interrupted&) {
     std::fprintf(stderr, "companion_live_bench: interrupted; all it started is gone\n");

@@ -2,12 +2,13 @@
 # Builds an optimised tree in build/bench and measures the Linux companion: one discovery of
 # the running apps on a fake tree of 1,000 processes and on this machine's /proc (a Google
 # Benchmark), then, live, the browser's state message to every blocked app frozen, a new
-# app to frozen, and the companion's memory and wake-ups idle and during a session. Times
+# app to frozen, the companion's memory and wake-ups idle and during a session, and its
+# inotify watches and memory before and after 10,000 app units came and went. Times
 # differ between machines, so each comes beside a floor measured in the same run (the
 # same reads, or the same freeze, done bare) and the ratio to it.
 #
 # Usage: scripts/bench-companion.sh [--quick] [--no-discovery] [LIVE_BENCH_OPTION]...
-#   --quick         fewer runs and shorter idle windows (about half a minute live)
+#   --quick         fewer runs, shorter idle windows, 1,000 units made and removed
 #   --no-discovery  skip the discovery benchmark
 # Any other option goes to companion_live_bench (see its --help).
 #

@@ -186,4 +186,24 @@ ProcessSample CompanionRig::sample() const {
   return out;
 }
 
+size_t CompanionRig::inotifyWatches() const {
+  const fs::path proc = "/proc/" + std::to_string(companion_);
+  size_t watches = 0;
+  std::error_code error;
+  for (fs::directory_iterator it(proc / "fd", error), end; !error && it != end;
+       it.increment(error)) {
+    std::error_code linkError;
+    if (fs::read_symlink(it->path(), linkError) != "anon_inode:inotify") continue;
+    const std::string info = readSmallFile(proc / "fdinfo" / it->path().filename()).value_or("");
+    for (size_t at = info.find("inotify wd:"); at != std::string::npos;
+         at = info.find("inotify wd:", at + 1)) {
+      ++watches;
+    }
+  }
+  if (error) {
+    throw std::runtime_error("cannot list the companion's descriptors: " + error.message());
+  }
+  return watches;
+}
+
 }  // namespace quillbeam::companion::bench

@@ -56,6 +56,9 @@ class CompanionRig {
 
   pid_t companionPid() const { return companion_; }
   ProcessSample sample() const;
+  // The inotify watches the companion holds now: the `inotify wd:` lines of the fdinfo of
+  // each of its descriptors that is an inotify instance.
+  size_t inotifyWatches() const;
 
  private:
   void awaitStart();

@@ -2,16 +2,21 @@
 // on real processes. Needs root and a writable cgroup v2 mount; elsewhere it says why and
 // exits 0. Only processes it starts, in cgroups it makes, are ever paused, and all of it
 // is gone when it ends.
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cstdio>
 #include <exception>
+#include <filesystem>
 #include <iostream>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "bare_reads.hpp"
@@ -30,19 +35,23 @@ struct Options {
   std::vector<int> appCounts{1, 10, 50};
   double idleSeconds = 10;
   int idleWindows = 3;
+  int churnUnits = 10000;
+  int churnBatch = 500;
 };
 
 constexpr std::string_view kHelp =
-    R"(Usage: companion_live_bench [--runs N] [--idle-seconds S] [--windows W] [--quick]
+    R"(Usage: companion_live_bench [--runs N] [--idle-seconds S] [--windows W] [--churn U] [--quick]
 Measures, on real processes in a throwaway cgroup tree, with the real bridge on a private bus:
   - a state message with a session to every blocked app unit frozen, and the thaw when the
     session ends, for 1, 10 and 50 units (N runs each);
   - a new app unit to frozen while a session runs (N runs);
   - the companion's resident memory and wake-ups over W windows of S seconds, idle and
-    with a session running.
+    with a session running;
+  - its inotify watches and resident memory before and after U app units (empty, no
+    session running) were made and removed, 500 at a time (--churn U, 10,000 by default).
 Figures are median (min-max). Beside each latency, the same change made by this program
 itself on units of its own (no bus, no companion) in the same run, and the ratio.
---quick: 5 runs, 2 windows of 3 s.
+--quick: 5 runs, 2 windows of 3 s, 1,000 units made and removed.
 )";
 
 std::string unitName(int n) {
@@ -138,6 +147,101 @@ void idleCost(CompanionRig& rig, const Options& options, bool session) {
   std::fflush(stdout);
 }
 
+std::string withCommas(long long n) {
+  std::string digits = std::to_string(n);
+  for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3) digits.insert(at, ",");
+  return digits;
+}
+
+// Waits until the companion has been off the CPU, with the same watches, for `quiet`
+// seconds, and returns its figures then. Throws when that takes over a minute.
+std::pair<ProcessSample, size_t> settled(CompanionRig& rig, double quiet) {
+  const auto deadline = Clock::now() + std::chrono::minutes(1);
+  ProcessSample last = rig.sample();
+  size_t watches = rig.inotifyWatches();
+  auto since = Clock::now();
+  for (;;) {
+    rig.pause(0.02);
+    const ProcessSample now = rig.sample();
+    const size_t nowWatches = rig.inotifyWatches();
+    if (now.cpuNs != last.cpuNs || nowWatches != watches) {
+      since = Clock::now();
+    } else if (Clock::now() - since >= std::chrono::duration<double>(quiet)) {
+      return {now, nowWatches};
+    }
+    last = now;
+    watches = nowWatches;
+    if (Clock::now() > deadline) throw std::runtime_error("the companion did not settle in 1 min");
+  }
+}
+
+// Units that come and go for the whole desktop session must cost the companion nothing once
+// gone: cgroupfs announces no IN_IGNORED for a removed cgroup, so a watch the companion does
+// not drop itself stays until it exits. Each batch is made, held until the companion watches
+// every unit of it (proof that each removal has a watch to drop), then removed. The units
+// hold no process (none is needed for the watch), so rmdir removes them, here or, on any
+// way out, in the guard below.
+void unitChurn(CompanionRig& rig, const testing::ThrowawayCgroup& cgroup, const Options& options) {
+  struct Batch {
+    std::vector<fs::path> units;
+    ~Batch() {
+      for (const auto& unit : units) ::rmdir(unit.c_str());
+    }
+    void removeAll() {
+      for (const auto& unit : units) {
+        if (::rmdir(unit.c_str()) != 0 && errno != ENOENT) {
+          throw std::runtime_error("cannot remove " + unit.string());
+        }
+      }
+      units.clear();
+    }
+  } batch;
+  const fs::path slice = cgroup.tree().appSlice;
+  const std::string prefix = "app-gnome-org.example.Tool-";
+  const auto [before, watchesBefore] = settled(rig, 0.5);
+  size_t most = watchesBefore;
+  const auto start = Clock::now();
+  for (int made = 0; made < options.churnUnits;) {
+    const int count = std::min(options.churnBatch, options.churnUnits - made);
+    const size_t base = rig.inotifyWatches();
+    for (int i = 0; i < count; ++i, ++made) {
+      batch.units.push_back(slice / (prefix + std::to_string(made) + ".scope"));
+      if (::mkdir(batch.units.back().c_str(), 0755) != 0) {
+        batch.units.pop_back();
+        throw std::runtime_error("cannot make a unit under " + slice.string());
+      }
+    }
+    const auto deadline = Clock::now() + std::chrono::seconds(10);
+    for (size_t watches = rig.inotifyWatches(); watches < base + batch.units.size();
+         watches = rig.inotifyWatches()) {
+      if (Clock::now() > deadline) {
+        throw std::runtime_error("the companion watches " + std::to_string(watches - base) +
+                                 " of " + std::to_string(count) + " new units after 10 s");
+      }
+      rig.pause(0.005);
+    }
+    most = std::max(most, rig.inotifyWatches());
+    batch.removeAll();
+    settled(rig, 0.1);
+  }
+  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  const auto [after, watchesAfter] = settled(rig, 0.5);
+  for (const auto& entry : fs::directory_iterator(slice)) {
+    if (entry.path().filename().string().starts_with(prefix)) {
+      throw std::runtime_error(entry.path().string() + " was left behind");
+    }
+  }
+  std::printf(
+      "  %s unit%s made and removed, %d at a time: inotify watches %zu -> %zu (at most %zu), "
+      "resident memory %.2f -> %.2f MiB, of it anonymous %.2f -> %.2f MiB\n",
+      withCommas(options.churnUnits).c_str(), options.churnUnits == 1 ? "" : "s",
+      options.churnBatch, watchesBefore, watchesAfter, most, before.rssKiB / 1024,
+      after.rssKiB / 1024, before.anonKiB / 1024, after.anonKiB / 1024);
+  std::printf("  the companion's CPU time over it: %.2f s in %.1f s\n",
+              (after.cpuNs - before.cpuNs) / 1e9, seconds);
+  std::fflush(stdout);
+}
+
 // What the companion's rescans cost here: the live tree and this machine's /proc, as the
 // companion sees them (every process of our uid looked at), beside the bare reads of the
 // same tree and /proc.
@@ -186,6 +290,10 @@ int run(const Options& options) {
     std::printf("\n== With %d apps running\n", options.appCounts.back());
     idleCost(rig, options, false);
     idleCost(rig, options, true);
+    std::printf(
+        "\n== App units coming and going, no session running (aims: the watches back where "
+        "they were, memory not growing with the units that went)\n");
+    unitChurn(rig, cgroup, options);
   } catch (const Interrupted&) {
     std::fprintf(stderr, "companion_live_bench: interrupted; all it started is gone\n");
     return 130;
@@ -203,6 +311,7 @@ int main(int argc, char** argv) {
   using namespace quillbeam::companion::bench;
   std::setvbuf(stdout, nullptr, _IOLBF, 0);  // each figure as it comes, also into a file
   Options options;
+  std::optional<int> churn;  // --churn wins over --quick, in either order
   const std::vector<std::string_view> args(argv + 1, argv + argc);
   for (size_t i = 0; i < args.size(); ++i) {
     // A whole number from 1 to 10,000 after the option.
@@ -227,6 +336,9 @@ int main(int argc, char** argv) {
         options.runs = 5;
         options.idleSeconds = 3;
         options.idleWindows = 2;
+        options.churnUnits = 1000;
+      } else if (args[i] == "--churn") {
+        churn = count();
       } else {
         std::cout << kHelp;
         return args[i] == "--help" || args[i] == "-h" ? 0 : 2;
@@ -236,5 +348,6 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
+  if (churn) options.churnUnits = *churn;
   return run(options);
 }

@@ -231,7 +231,6 @@ check "the user is told that Discord is paused" eventually told "Discord is paus
 
 apps=$(cli apps)
 check "quillbeam apps lists Discord as paused" grep -qE '^Discord .* paused ' <<<"$apps"
-check "quillbeam apps lists the browser" grep -q '^Chromium ' <<<"$apps"
 check "quillbeam apps lists the editor, running" grep -qE '^TextEditor .* running ' <<<"$apps"
 # The companion has made its decision for every app by the time it answers.
 check "the editor's scope is not frozen" thawed "$editor"

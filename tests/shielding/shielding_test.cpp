@@ -173,6 +173,9 @@ TEST_F(Shielding, NothingPausedOutlivesTheCompanion) {
   ASSERT_TRUE(eventually([&] { return frozen(discord); })) << log_();
   const fs::path record = runtime / "quillbeam/paused.json";
   ASSERT_EQ(companion::PauseRecord::read(record).apps.size(), 1u);
+  // A second companion on the same bus finds the name taken and ends, touching nothing.
+  EXPECT_THAT(runCommand(environment() + " " + quoted(QUILLBEAM_COMPANION_PATH)).output,
+              HasSubstr("already runs on this session bus"));
 
   // SIGTERM: everything resumed, the record emptied.
   for (pid_t pid : companions()) ::kill(pid, SIGTERM);

@@ -155,29 +155,33 @@ Date CompanionService::allow(std::string_view typed, double minutes) {
 }
 
 BlockChange CompanionService::block(std::string_view typed) {
-  auto& s = *state_;
-  CompanionSettings edited = s.settingsForEdit();
-  BlockChange change{resolveApp(typed), 0};
-  for (const auto& id : change.app.bundleIDs) {
-    if (edited.isBlocked(id)) continue;
-    edited.blockedApps.push_back(BlockedApp{change.app.name, id});
-    ++change.changed;
-  }
-  if (change.changed > 0) {
-    s.saveSettings(edited);
-    decide();
-  }
-  return change;
+  return editBlocked(typed, [](CompanionSettings& edited, const NamedApp& app) {
+    size_t added = 0;
+    for (const auto& id : app.bundleIDs) {
+      if (edited.isBlocked(id)) continue;
+      edited.blockedApps.push_back(BlockedApp{app.name, id});
+      ++added;
+    }
+    return added;
+  });
 }
 
 BlockChange CompanionService::unblock(std::string_view typed) {
+  return editBlocked(typed, [](CompanionSettings& edited, const NamedApp& app) {
+    const auto& ids = app.bundleIDs;
+    return std::erase_if(edited.blockedApps, [&](const BlockedApp& entry) {
+      return std::find(ids.begin(), ids.end(), entry.bundleID) != ids.end();
+    });
+  });
+}
+
+BlockChange CompanionService::editBlocked(
+    std::string_view typed,
+    const std::function<size_t(CompanionSettings&, const NamedApp&)>& edit) {
   auto& s = *state_;
   CompanionSettings edited = s.settingsForEdit();
   BlockChange change{resolveApp(typed), 0};
-  const auto& ids = change.app.bundleIDs;
-  change.changed = std::erase_if(edited.blockedApps, [&](const BlockedApp& entry) {
-    return std::find(ids.begin(), ids.end(), entry.bundleID) != ids.end();
-  });
+  change.changed = edit(edited, change.app);
   if (change.changed > 0) {
     s.saveSettings(edited);
     decide();

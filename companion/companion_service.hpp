@@ -115,6 +115,11 @@ class CompanionService {
   size_t runningCount() const;
 
  private:
+  // Applies `edit` to the settings file's blocked list for the app typed; saved and
+  // decided on when it changed anything.
+  BlockChange editBlocked(std::string_view typed,
+                          const std::function<size_t(CompanionSettings&, const NamedApp&)>& edit);
+
   std::unique_ptr<CompanionState> state_;
 };
 
